@@ -1,0 +1,2 @@
+#include "zuvmon.h"
+#include "auto.h"

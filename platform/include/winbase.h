@@ -1,0 +1,3 @@
+/* winbase: placeholder until the area lands. */
+#pragma once
+#include "windef.h"

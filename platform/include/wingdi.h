@@ -1,0 +1,3 @@
+/* wingdi: placeholder until the area lands. */
+#pragma once
+#include "windef.h"

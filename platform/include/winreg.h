@@ -1,0 +1,3 @@
+/* winreg: placeholder until the area lands. */
+#pragma once
+#include "windef.h"

@@ -1,0 +1,3 @@
+/* winsock: placeholder until the area lands. */
+#pragma once
+#include "windef.h"

@@ -1,0 +1,3 @@
+/* winspool: placeholder until the area lands. */
+#pragma once
+#include "windef.h"

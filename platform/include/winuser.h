@@ -1,0 +1,3 @@
+/* winuser: placeholder until the area lands. */
+#pragma once
+#include "windef.h"

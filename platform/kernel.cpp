@@ -1,0 +1,1 @@
+// kernel area of the platform layer.

@@ -1,0 +1,1 @@
+// loader area of the platform layer.

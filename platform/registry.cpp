@@ -1,0 +1,1 @@
+// registry area of the platform layer.

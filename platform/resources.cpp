@@ -1,0 +1,1 @@
+// resources area of the platform layer.

@@ -1,0 +1,1 @@
+// spooler area of the platform layer.

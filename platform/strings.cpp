@@ -1,0 +1,1 @@
+// strings area of the platform layer.

@@ -1,0 +1,1 @@
+// user area of the platform layer.

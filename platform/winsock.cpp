@@ -1,0 +1,1 @@
+// winsock area of the platform layer.
