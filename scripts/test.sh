@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Sets up a fresh machine, builds every configuration and runs every suite:
+# the host suite 64-bit, 32-bit under qemu-i386 and 64-bit under ASan+UBSan,
+# and the checks of the Windows DLLs.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+scripts/setup.sh
+
+status=0
+run_suite() {
+  local name=$1; shift
+  echo "=== $name: build"
+  scripts/build.sh "$name"
+  if [ "$name" != win32 ]; then
+    echo "=== $name: tests"
+    (cd "build/$name" && ctest --output-on-failure -j2 --timeout 300 "$@") || status=1
+  fi
+}
+
+run_suite win32
+run_suite host64
+DORVE_WIN32_DIR="$top/build/win32" tests/check_dll.sh || status=1
+run_suite host32
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_suite asan
+
+exit $status
