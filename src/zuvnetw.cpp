@@ -1,1 +1,74 @@
+/* DORVEMON: the port channel adapters, through which the rest of the monitor
+   reaches the network, and the start of the socket library. */
 #include "zuvmon.h"
+
+BOOL StartPrint(LPZUVMon lpZUVMon)
+{
+    return StartSock() ? TRUE : FALSE;
+}
+
+BOOL StartStatus(LPZUVMon lpZUVMon, LPZUVPort lpZUVPort)
+{
+    if (!SktCreate(&lpZUVPort->lpStatusSkt, ReportSockStatus, lpZUVPort, lpZUVPort->szIPAddress))
+        return FALSE;
+    if (SktOpenStatus(lpZUVPort->lpStatusSkt, lpZUVPort->dwStsTimeout))
+        return TRUE;
+    SktDestroy(lpZUVPort->lpStatusSkt);
+    lpZUVPort->lpStatusSkt = NULL;
+    return FALSE;
+}
+
+/* The poll stores its result straight into dwPrinterStatus, which the
+   spooler thread may read meanwhile. */
+BOOL ReadStatus(LPZUVMon lpZUVMon, LPZUVPort lpZUVPort)
+{
+    lpZUVPort->szStatus[0] = '\0';
+    return SktStatus(lpZUVPort->lpStatusSkt, lpZUVPort->szStatus, &lpZUVPort->dwPrinterStatus);
+}
+
+/* A socket that will not close keeps its object, so the port still points
+   at something it can try again. */
+BOOL EndStatus(LPZUVMon lpZUVMon, LPZUVPort lpZUVPort)
+{
+    if (!SktClose(lpZUVPort->lpStatusSkt))
+        return FALSE;
+    SktDestroy(lpZUVPort->lpStatusSkt);
+    lpZUVPort->lpStatusSkt = NULL;
+    return TRUE;
+}
+
+BOOL StartSend(LPZUVMon lpZUVMon, LPZUVPort lpZUVPort)
+{
+    /* Only a printer that answered "not ready" holds the data back; one that
+       did not answer at all is tried anyway. */
+    if (ZUVLoad(lpZUVPort->dwPrinterStatus) == ZUV_STS_NOTREADY)
+        return FALSE;
+    if (!SktCreate(&lpZUVPort->lpSendSkt, ReportSockStatus, lpZUVPort, lpZUVPort->szIPAddress))
+        return FALSE;
+    if (SktOpenSend(lpZUVPort->lpSendSkt, lpZUVPort->dwSendTimeout * 60))
+        return TRUE;
+    SktDestroy(lpZUVPort->lpSendSkt);
+    lpZUVPort->lpSendSkt = NULL;
+    return FALSE;
+}
+
+BOOL WriteSend(LPZUVMon lpZUVMon, LPZUVPort lpZUVPort, LPBYTE pBuffer, DWORD cbBuf,
+               LPLONG pcbWritten)
+{
+    *pcbWritten = 0;
+    return SktSend(lpZUVPort->lpSendSkt, pBuffer, cbBuf, pcbWritten);
+}
+
+BOOL EndSend(LPZUVMon lpZUVMon, LPZUVPort lpZUVPort)
+{
+    if (!SktClose(lpZUVPort->lpSendSkt))
+        return FALSE;
+    SktDestroy(lpZUVPort->lpSendSkt);
+    lpZUVPort->lpSendSkt = NULL;
+    return TRUE;
+}
+
+/* The monitor keeps no log: socket traces go nowhere. */
+void ReportSockStatus(LPVOID lpContext, DWORD dwLevel, LPCSTR lpszText)
+{
+}
