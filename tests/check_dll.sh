@@ -47,5 +47,47 @@ check "DORVEMON.DLL has a message table (English)" \
 check "DORVEMON.DLL has the string table in Japanese" \
   sh -c "i686-w64-mingw32-windres -i '$mon' -O rc 2>/dev/null | grep -A2 'LANGUAGE 17, 1' | grep -q STRINGTABLE"
 
+# ZUVUTIL: the six exports under their plain names and ordinals, each
+# removing its own arguments (stdcall: 12 bytes for three, 4 for one).
+util="$dir/ZUVUTIL.dll"
+export_rva() {  # export_rva FILE ORDINAL
+  $objdump -p "$1" | sed -n -E "s/.*\+base\[ *$2\] ([0-9a-f]+) Export RVA.*/\1/p"
+}
+ordinal_of() {  # ordinal_of FILE NAME: ordinal from the name table
+  local idx
+  idx=$($objdump -p "$1" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+        sed -n -E "s/^\s*\[ *([0-9]+)\] $2\$/\1/p" | head -n 1)
+  [ -n "$idx" ] && echo $((idx + 1))
+}
+pops_bytes() {  # pops_bytes FILE NAME BYTES: the export's first return is "ret $BYTES"
+  local base rva start
+  base=$($objdump -p "$1" | awk '$1 == "ImageBase" {print $2}')
+  rva=$(export_rva "$1" "$(ordinal_of "$1" "$2")")
+  start=$(printf '0x%x' $((0x$base + 0x$rva)))
+  local code
+  code=$($objdump -d --start-address="$start" --stop-address=$((start + 4096)) "$1")
+  grep -m1 -E '\sret' <<<"$code" | grep -q -E "ret +\\\$0x$(printf '%x' "$3")\b"
+}
+check "ZUVUTIL.dll exists" test -f "$util"
+check "ZUVUTIL.dll is PE32 for i386" sh -c "$objdump -f '$util' | grep -q 'file format pei-i386'"
+check "ZUVUTIL.dll module name" sh -c "$objdump -p '$util' | grep -q -E '^Name .* ZUVUTIL.dll$'"
+check "ZUVUTIL.dll exports exactly the six entries" \
+  test "$(exports_of "$util" | tr '\n' ' ')" = "Add95Monitor AddNTMonitor AddZUVPort DeleteZUVMonitor IsZUVMonitorRunning KillZUVMonitor "
+n=1
+for name in Add95Monitor AddZUVPort DeleteZUVMonitor IsZUVMonitorRunning KillZUVMonitor AddNTMonitor; do
+  check "ZUVUTIL.dll $name has ordinal $n" test "$(ordinal_of "$util" $name)" = $n
+  n=$((n + 1))
+done
+for name in Add95Monitor AddZUVPort DeleteZUVMonitor AddNTMonitor; do
+  check "ZUVUTIL.dll $name removes 12 bytes of arguments" pops_bytes "$util" $name 12
+done
+for name in IsZUVMonitorRunning KillZUVMonitor; do
+  check "ZUVUTIL.dll $name removes 4 bytes of arguments" pops_bytes "$util" $name 4
+done
+check "ZUVUTIL.dll subsystem version 4" test "$(header_field "$util" MajorSubsystemVersion)" = 4
+check "ZUVUTIL.dll OS version 4" test "$(header_field "$util" MajorOSystemVersion)" = 4
+check "ZUVUTIL.dll imports only winspool, advapi32, kernel32 and the C runtime" only_imports "$util" \
+  kernel32.dll advapi32.dll winspool.drv msvcrt.dll
+
 echo "check_dll: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
