@@ -130,6 +130,22 @@ typedef struct _ZUVMon {
 #define EVENTLOG_WARNING_TYPE     0x0002
 #define EVENTLOG_INFORMATION_TYPE 0x0004
 
+/* ---- Creation parameters of the port dialogs ---- */
+
+/* Add Port: a zero-filled record for the dialog to fill, the server name
+   given to AddPort, and the monitor record. */
+typedef struct _ZUVAddPortParams {
+    LPZUVPort lpZUVPort;
+    LPSTR pServerName;
+    LPZUVMon lpZUVMon;
+} ZUVAddPortParams, *LPZUVAddPortParams;
+
+/* Configure Port: the monitor record and the port's record in the list. */
+typedef struct _ZUVConfigParams {
+    LPZUVMon lpZUVMon;
+    LPZUVPort lpZUVPort;
+} ZUVConfigParams, *LPZUVConfigParams;
+
 /* ---- Module state (zuvmon) ---- */
 
 extern HINSTANCE ghInstance;
