@@ -33,6 +33,11 @@ DORVE_API void DorveLoaderHideExport(const char *module, const char *exportName,
    "libzuvsnmp.so"; returns its length, or 0 when it does not fit. */
 DORVE_API DWORD DorveLoaderMapName(const char *name, char *buf, DWORD cchBuf);
 
+/* The address of a symbol that the module's own object defines (not one
+   of its dependencies); NULL module: the main program.  NULL when the
+   handle is not a loaded module or the symbol is missing. */
+DORVE_API void *DorveLoaderModuleSymbol(HMODULE hModule, const char *name);
+
 /* Clears the search directories and every hide switch. */
 DORVE_API void DorveLoaderReset(void);
 
