@@ -1,1 +1,256 @@
 // Shared fixtures of the test programs.
+#include "testlib.h"
+
+#include <dirent.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "dorve/clock.h"
+#include "dorve/registry_host.h"
+
+namespace dorvetest {
+
+namespace {
+
+void RemoveTree(const std::string &path)
+{
+    DIR *dir = opendir(path.c_str());
+    if (dir != nullptr) {
+        while (struct dirent *entry = readdir(dir)) {
+            if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0)
+                continue;
+            std::string child = path + "/" + entry->d_name;
+            struct stat st;
+            if (lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+                RemoveTree(child);
+            else
+                unlink(child.c_str());
+        }
+        closedir(dir);
+    }
+    rmdir(path.c_str());
+}
+
+std::string MakeTempDirPath()
+{
+    const char *base = getenv("TMPDIR");
+    std::string templ = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+                        "/dorvetest-XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) == nullptr)
+        return std::string();
+    return std::string(buf.data());
+}
+
+// A program that links the fixtures never reaches the user's own registry
+// file, even in a test that forgets TempRegistry: the first registry call
+// falls back to $DORVE_REGISTRY, which points into a directory of our own.
+struct ProcessRegistryGuard {
+    std::string dir;
+    ProcessRegistryGuard()
+    {
+        dir = MakeTempDirPath();
+        if (!dir.empty())
+            setenv("DORVE_REGISTRY", (dir + "/process.reg").c_str(), 1);
+    }
+    ~ProcessRegistryGuard()
+    {
+        if (!dir.empty())
+            RemoveTree(dir);
+    }
+};
+ProcessRegistryGuard gProcessRegistryGuard;
+
+std::mutex gEventMutex;
+std::vector<RecordedEvent> gEvents;
+
+void RecordEvent(WORD wType, WORD wCategory, DWORD dwEventID, WORD wNumStrings,
+                 LPCSTR *lpStrings)
+{
+    RecordedEvent event;
+    event.wType = wType;
+    event.wCategory = wCategory;
+    event.dwEventID = dwEventID;
+    for (WORD i = 0; i < wNumStrings; i++)
+        event.strings.push_back(lpStrings != nullptr && lpStrings[i] != nullptr ? lpStrings[i]
+                                                                                : "(null)");
+    std::lock_guard<std::mutex> lock(gEventMutex);
+    gEvents.push_back(event);
+}
+
+}  // namespace
+
+TempDir::TempDir() : path_(MakeTempDirPath()) {}
+
+TempDir::~TempDir()
+{
+    if (!path_.empty())
+        RemoveTree(path_);
+}
+
+TempRegistry::TempRegistry()
+{
+    file_ = dir_.path() + "/registry.reg";
+    DorveRegistryUseFile(file_.c_str());
+}
+
+TempRegistry::~TempRegistry()
+{
+    // Back to the process's own scratch file, never the user's.
+    const char *fallback = getenv("DORVE_REGISTRY");
+    if (fallback != nullptr)
+        DorveRegistryUseFile(fallback);
+}
+
+std::string TempRegistry::contents() const
+{
+    std::ifstream in(file_, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+EventRecorder::EventRecorder()
+{
+    clear();
+    gpfnZUVEventHook = RecordEvent;
+}
+
+EventRecorder::~EventRecorder()
+{
+    gpfnZUVEventHook = nullptr;
+    clear();
+}
+
+std::vector<RecordedEvent> EventRecorder::events() const
+{
+    std::lock_guard<std::mutex> lock(gEventMutex);
+    return gEvents;
+}
+
+size_t EventRecorder::count(DWORD dwEventID) const
+{
+    std::lock_guard<std::mutex> lock(gEventMutex);
+    size_t n = 0;
+    for (const RecordedEvent &event : gEvents)
+        if (event.dwEventID == dwEventID)
+            n++;
+    return n;
+}
+
+size_t EventRecorder::size() const
+{
+    std::lock_guard<std::mutex> lock(gEventMutex);
+    return gEvents.size();
+}
+
+void EventRecorder::clear()
+{
+    std::lock_guard<std::mutex> lock(gEventMutex);
+    gEvents.clear();
+}
+
+RecordedEvent EventRecorder::last(DWORD dwEventID) const
+{
+    std::lock_guard<std::mutex> lock(gEventMutex);
+    for (auto it = gEvents.rbegin(); it != gEvents.rend(); ++it)
+        if (it->dwEventID == dwEventID)
+            return *it;
+    return RecordedEvent();
+}
+
+ClockRate::ClockRate(double rate) : previous_(DorveClockGetRate())
+{
+    DorveClockSetRate(rate);
+}
+
+ClockRate::~ClockRate()
+{
+    DorveClockSetRate(previous_);
+}
+
+void ResetMonitorState()
+{
+    for (DWORD i = 0; i < gZUVMon.dwPortCount; i++)
+        free(gZUVMon.lppPorts[i]);
+    free(gZUVMon.lppPorts);
+    gZUVMon.lppPorts = nullptr;
+    gZUVMon.dwPortCount = 0;
+    gZUVMon.bAutoEnable = FALSE;
+}
+
+bool LoadMonitorModule()
+{
+    return LoadLibraryA("DORVEMON.DLL") != nullptr && ghInstance != nullptr;
+}
+
+bool RegWriteValue(const std::string &keyPath, const char *valueName, DWORD dwType,
+                   const void *data, DWORD cbData)
+{
+    HKEY hKey;
+    DWORD dwDisposition;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, "REG_SZ", REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &hKey, &dwDisposition) != ERROR_SUCCESS)
+        return false;
+    LONG lResult = ERROR_SUCCESS;
+    if (valueName != nullptr)
+        lResult = RegSetValueExA(hKey, valueName, 0, dwType, (const BYTE *)data, cbData);
+    RegCloseKey(hKey);
+    return lResult == ERROR_SUCCESS;
+}
+
+bool RegWriteDword(const std::string &keyPath, const char *valueName, DWORD dwValue)
+{
+    return RegWriteValue(keyPath, valueName, REG_DWORD, &dwValue, sizeof(dwValue));
+}
+
+bool RegWriteString(const std::string &keyPath, const char *valueName, const std::string &text)
+{
+    return RegWriteValue(keyPath, valueName, REG_SZ, text.c_str(), (DWORD)text.size() + 1);
+}
+
+bool RegKeyExists(const std::string &keyPath)
+{
+    HKEY hKey;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE, &hKey) !=
+        ERROR_SUCCESS)
+        return false;
+    RegCloseKey(hKey);
+    return true;
+}
+
+bool RegReadValue(const std::string &keyPath, const char *valueName, DWORD *pdwType,
+                  std::vector<unsigned char> *bytes)
+{
+    HKEY hKey;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE, &hKey) !=
+        ERROR_SUCCESS)
+        return false;
+    DWORD cb = 0;
+    DWORD dwType = 0;
+    bool ok = RegQueryValueExA(hKey, valueName, nullptr, &dwType, nullptr, &cb) == ERROR_SUCCESS;
+    if (ok) {
+        bytes->assign(cb, 0);
+        ok = RegQueryValueExA(hKey, valueName, nullptr, &dwType, cb ? bytes->data() : nullptr,
+                              &cb) == ERROR_SUCCESS;
+        bytes->resize(cb);
+    }
+    RegCloseKey(hKey);
+    if (ok && pdwType != nullptr)
+        *pdwType = dwType;
+    return ok;
+}
+
+std::string PortKeyPath(const std::string &portName)
+{
+    return std::string(ZUV_PORTS_KEY) + "\\" + portName;
+}
+
+}  // namespace dorvetest
