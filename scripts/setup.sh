@@ -7,6 +7,7 @@ packages=(
   g++-multilib qemu-user
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   googletest
+  snmpd snmp libsnmp-dev
 )
 
 missing=()
