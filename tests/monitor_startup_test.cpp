@@ -1,6 +1,6 @@
 // The monitor's start-up, its table entries that move no documents, the port
 // records and list, the registry store and the port administration entries.
-// No discovery library is reachable from this program.
+// Nothing here turns discovery on; the discovery runs have their own programs.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -187,21 +187,6 @@ TEST_F(MonitorTest, UnreadableRegistryFailsStartUpWithTheRegistryReason)
     EXPECT_EQ(events_.last(MSG_INIT_FAILED).strings.at(0), kRegistryReason);
     // The sockets were never asked.
     EXPECT_EQ(DorveWsaCleanupCount(), 0);
-}
-
-TEST_F(MonitorTest, AutoDiscoveryWithoutTheLibraryChangesNothing)
-{
-    ASSERT_TRUE(RegWriteDword(ZUV_OPTIONS_KEY, "AutoEnable", 1));
-    AddStoredPort("P1", "127.0.0.1");
-    ASSERT_TRUE(Start());
-    EXPECT_TRUE(gZUVMon.bAutoEnable);
-    EXPECT_EQ(PortNames(), std::vector<std::string>{"P1"});
-
-    DWORD cbNeeded = 0, cReturned = 0;
-    std::vector<BYTE> buf(256);
-    EXPECT_TRUE(ZUVEnumPorts(nullptr, 1, buf.data(), (DWORD)buf.size(), &cbNeeded, &cReturned));
-    EXPECT_EQ(cReturned, 1u);
-    EXPECT_EQ(gZUVMon.dwPortCount, 1u);
 }
 
 // ---- Port enumeration ----
