@@ -439,7 +439,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
         // A module the process already holds (linked at start-up, or opened
         // by other means) has a handle too, as on Windows.
         std::string strPath;
-        void *pDl = OpenHost(lpModuleName, RTLD_NOW | RTLD_NOLOAD, strPath);
+        void *pDl = OpenHost(lpModuleName, RTLD_LAZY | RTLD_NOLOAD, strPath);
         if (pDl != nullptr) {
             p = FindByDl(pDl);
             if (p != nullptr) {
