@@ -15,25 +15,100 @@ TEST(Zuvsnmp, LibraryNotBuilt)
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
-#include "snmp/snmp_agents.h"
-#include "zuvsnmp.h"
-#include "zuvsnmp_hooks.h"
+#include <windows.h>
 
-extern "C" {
-int auto_tcp_init(void);
-int getLocalNetMask(void **ppMask);
-int getDHCPNetMask(void **ppMask);
-int auto_tcp_rip(struct rip_params *pParams, void **ppList);
-int auto_tcp_devstatus(void *pList, struct dev_entry **ppFirst);
-int free_iplist(void *pObject);
-int auto_tcp_shutdown(void);
-}
+#include "snmp/snmp_agents.h"
+#include "testlib.h"
+#include "zuvsnmp.h"
+
+using namespace dorvetest;
 
 namespace {
+
+// The library is reached as the monitor reaches it: loaded by its Windows
+// name, entries looked up by name.  (The monitor exports forwarders of the
+// same names, so calling them by name here would reach the monitor.)
+struct ZuvLib {
+    PFN_AUTO_TCP_INIT init;
+    PFN_GETNETMASK localMask;
+    PFN_GETNETMASK dhcpMask;
+    PFN_AUTO_TCP_RIP rip;
+    PFN_AUTO_TCP_DEVSTATUS devstatus;
+    PFN_FREE_IPLIST freeList;
+    PFN_AUTO_TCP_SHUTDOWN shutdown;
+    int (*liveBlocks)(void);
+    int (*listCount)(void *);
+    unsigned int (*listAddr)(void *, int);
+};
+
+template <typename T>
+void Bind(HMODULE hLib, const char *pszName, T *ppfn)
+{
+    *ppfn = (T)(void (*)(void))GetProcAddress(hLib, pszName);
+}
+
+const ZuvLib &Lib()
+{
+    static ZuvLib lib;
+    static bool bLoaded = false;
+    if (!bLoaded) {
+        HMODULE hLib = LoadLibraryA("zuvsnmp.dll");
+        if (hLib != NULL) {
+            Bind(hLib, "auto_tcp_init", &lib.init);
+            Bind(hLib, "getLocalNetMask", &lib.localMask);
+            Bind(hLib, "getDHCPNetMask", &lib.dhcpMask);
+            Bind(hLib, "auto_tcp_rip", &lib.rip);
+            Bind(hLib, "auto_tcp_devstatus", &lib.devstatus);
+            Bind(hLib, "free_iplist", &lib.freeList);
+            Bind(hLib, "auto_tcp_shutdown", &lib.shutdown);
+            Bind(hLib, "zuvsnmp_live_blocks", &lib.liveBlocks);
+            Bind(hLib, "zuvsnmp_iplist_count", &lib.listCount);
+            Bind(hLib, "zuvsnmp_iplist_addr", &lib.listAddr);
+        }
+        bLoaded = true;
+    }
+    return lib;
+}
+
+bool LibComplete()
+{
+    const ZuvLib &l = Lib();
+    return l.init && l.localMask && l.dhcpMask && l.rip && l.devstatus && l.freeList && l.shutdown
+           && l.liveBlocks && l.listCount && l.listAddr;
+}
+
+// Each test process takes loopback addresses of its own, 127.A.B.x, so that
+// programs run side by side never fight over an agent's port 161.
+int SubnetA()
+{
+    return 10 + (int)((getpid() / 250) % 100);
+}
+
+int SubnetB()
+{
+    return (int)(getpid() % 250);
+}
+
+std::string Addr(int nLast)
+{
+    return "127." + std::to_string(SubnetA()) + "." + std::to_string(SubnetB()) + "." + std::to_string(nLast);
+}
+
+std::string Net(int nLast, int nPrefix)
+{
+    return Addr(nLast) + "/" + std::to_string(nPrefix);
+}
+
+// A /24 that no agent of this process listens in.
+std::string SilentNet24()
+{
+    return "127." + std::to_string(SubnetA() + 110) + "." + std::to_string(SubnetB()) + ".0/24";
+}
 
 struct Found {
     std::string strAddr;
@@ -54,13 +129,16 @@ long long NowMs()
 }
 
 // Configuration through the environment, which wins over the registry.
-void Configure(const char *pszNetwork, const char *pszTimeoutMs = "300", const char *pszCommunity = NULL)
+void Configure(const std::string &strNetwork, const char *pszTimeoutMs = "300", const char *pszCommunity = NULL)
 {
-    if (pszNetwork != NULL)
-        setenv("ZUVSNMP_NETWORK", pszNetwork, 1);
+    if (!strNetwork.empty())
+        setenv("ZUVSNMP_NETWORK", strNetwork.c_str(), 1);
     else
         unsetenv("ZUVSNMP_NETWORK");
-    setenv("ZUVSNMP_TIMEOUT_MS", pszTimeoutMs, 1);
+    if (pszTimeoutMs != NULL)
+        setenv("ZUVSNMP_TIMEOUT_MS", pszTimeoutMs, 1);
+    else
+        unsetenv("ZUVSNMP_TIMEOUT_MS");
     if (pszCommunity != NULL)
         setenv("ZUVSNMP_COMMUNITY", pszCommunity, 1);
     else
@@ -79,14 +157,15 @@ struct RunResult {
 // auto_tcp_shutdown.
 RunResult RunLikeMonitor()
 {
+    const ZuvLib &l = Lib();
     RunResult r;
-    EXPECT_EQ(0, auto_tcp_init());
+    EXPECT_EQ(0, l.init());
     void *pMask = NULL;
-    getLocalNetMask(&pMask);
+    l.localMask(&pMask);
     if (pMask == NULL)
-        getDHCPNetMask(&pMask);
+        l.dhcpMask(&pMask);
     if (pMask == NULL) {
-        auto_tcp_shutdown();
+        l.shutdown();
         return r;
     }
     r.bHadMask = true;
@@ -97,15 +176,15 @@ RunResult RunLikeMonitor()
     snprintf(params.netmask, sizeof(params.netmask), "%s", (const char *)pMask);
     params.oid = ZUVSNMP_PRINTER_OID;
     void *pList = NULL;
-    auto_tcp_rip(&params, &pList);
+    l.rip(&params, &pList);
     r.bHadList = pList != NULL;
     struct dev_entry *pFirst = NULL;
-    auto_tcp_devstatus(pList, &pFirst);
-    EXPECT_EQ(0, free_iplist(pMask));
+    l.devstatus(pList, &pFirst);
+    EXPECT_EQ(0, l.freeList(pMask));
     if (pList != NULL) {
-        EXPECT_EQ(0, free_iplist(pList));
+        EXPECT_EQ(0, l.freeList(pList));
     }
-    auto_tcp_shutdown();
+    l.shutdown();
 
     for (struct dev_entry *p = pFirst; p != NULL; p = p->next) {
         EXPECT_NE(nullptr, memchr(p->addr, '\0', sizeof(p->addr)));
@@ -124,72 +203,96 @@ const char kLongName[] =
 const char kIdentOverride[] = "override 1.3.6.1.4.1.480.1.1.1005.0 ";
 const char kPrinterType[] = "override 1.3.6.1.2.1.25.3.2.1.2.1 object_id 1.3.6.1.2.1.25.3.1.5\n";
 
-class DiscoveryAgents : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
+// The agents of this process, started on first need and stopped when the
+// program ends (or killed with it, should it crash).
+struct Agents {
+    bool bTried = false;
+    bool bUp = false;
+    std::string strError;
+    std::string strDir;
+    std::vector<SnmpAgent> list;
+
+    void Start()
     {
-        gstrDir = MakeAgentDir();
-        if (gstrDir.empty()) {
-            gstrError = "cannot create a temporary directory for the agents";
+        bTried = true;
+        strDir = MakeAgentDir();
+        if (strDir.empty()) {
+            strError = "cannot create a temporary directory for the agents";
             return;
         }
         struct AgentSpec {
-            const char *pszAddr;
+            int nLast;
             std::string strConfig;
         };
         const AgentSpec aSpecs[] = {
-            // 127.0.0.16/28: a printer by its identifier, one by its device
-            // type only, one plain host; .20 to .30 stay silent.
-            {"127.0.0.17", std::string("sysName alpha-host\n") + kIdentOverride + "octet_str \"PRN-ALPHA\"\n"},
-            {"127.0.0.18", std::string("sysName beta-printer\n") + kPrinterType},
-            {"127.0.0.19", "sysName gamma-host\n"},
-            // 127.0.0.32/29: names that need care.
-            {"127.0.0.33", std::string("sysName long-host\n") + kIdentOverride + "octet_str \"" + kLongName + "\"\n"},
-            {"127.0.0.34", std::string("sysName int-host\n") + kIdentOverride + "integer 7\n"
-                               + "override 1.3.6.1.2.1.25.3.2.1.2.1 object_id 1.3.6.1.2.1.25.3.1.3\n"},
-            {"127.0.0.35", std::string("sysName x\n") + kIdentOverride + "octet_str \"\"\n" + kPrinterType},
+            // .16/28: a printer by its identifier, one by its device type
+            // only, one plain host; .20 to .30 stay silent.
+            {17, std::string("sysName alpha-host\n") + kIdentOverride + "octet_str \"PRN-ALPHA\"\n"},
+            {18, std::string("sysName beta-printer\n") + kPrinterType},
+            {19, "sysName gamma-host\n"},
+            // .32/29: names and answers that need care.
+            {33, std::string("sysName long-host\n") + kIdentOverride + "octet_str \"" + kLongName + "\"\n"},
+            {34, std::string("sysName int-host\n") + kIdentOverride + "integer 7\n"
+                     + "override 1.3.6.1.2.1.25.3.2.1.2.1 object_id 1.3.6.1.2.1.25.3.1.3\n"},
+            {35, std::string("sysName x\n") + kIdentOverride + "octet_str \"\"\n" + kPrinterType},
         };
         for (const AgentSpec &spec : aSpecs) {
             SnmpAgent agent;
-            if (!StartSnmpAgent(gstrDir, spec.pszAddr, spec.strConfig, &agent, &gstrError))
+            if (!StartSnmpAgent(strDir, Addr(spec.nLast), spec.strConfig, &agent, &strError))
                 return;
-            gAgents.push_back(agent);
+            list.push_back(agent);
         }
-        if (WaitSnmpAgents(&gAgents, gstrDir, 10000, &gstrError))
-            gbUp = true;
+        bUp = WaitSnmpAgents(&list, strDir, 10000, &strError);
     }
 
-    static void TearDownTestSuite()
+    void Stop()
     {
-        for (SnmpAgent &agent : gAgents)
+        for (SnmpAgent &agent : list)
             StopSnmpAgent(&agent);
-        gAgents.clear();
-        RemoveAgentDir(gstrDir);
+        list.clear();
+        RemoveAgentDir(strDir);
+        strDir.clear();
     }
-
-    void SetUp() override { ASSERT_TRUE(gbUp) << gstrError; }
-
-    static bool gbUp;
-    static std::string gstrError;
-    static std::string gstrDir;
-    static std::vector<SnmpAgent> gAgents;
 };
 
-bool DiscoveryAgents::gbUp;
-std::string DiscoveryAgents::gstrError;
-std::string DiscoveryAgents::gstrDir;
-std::vector<SnmpAgent> DiscoveryAgents::gAgents;
+Agents gAgents;
+
+class AgentsEnvironment : public ::testing::Environment {
+public:
+    void TearDown() override { gAgents.Stop(); }
+};
+
+::testing::Environment *const gpAgentsEnv = ::testing::AddGlobalTestEnvironment(new AgentsEnvironment);
+
+// Every test gets a registry file of its own and a loaded library.
+class DiscoveryTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(LibComplete()) << "libzuvsnmp.so or one of its entries is missing"; }
+    void TearDown() override { Configure(std::string(), NULL); }
+    TempRegistry registry_;
+};
+
+class DiscoveryAgents : public DiscoveryTest {
+protected:
+    void SetUp() override
+    {
+        DiscoveryTest::SetUp();
+        if (!gAgents.bTried)
+            gAgents.Start();
+        ASSERT_TRUE(gAgents.bUp) << gAgents.strError;
+    }
+};
 
 TEST_F(DiscoveryAgents, FindsExactlyThePrintersInAddressOrder)
 {
-    Configure("127.0.0.16/28", "400");
+    Configure(Net(20, 28), "400");
     long long llStart = NowMs();
     RunResult r = RunLikeMonitor();
     long long llElapsed = NowMs() - llStart;
 
-    EXPECT_EQ("127.0.0.16/28", r.strMask);
+    EXPECT_EQ(Net(16, 28), r.strMask);   // the network, host bits cleared
     EXPECT_TRUE(r.bHadList);
-    std::vector<Found> want = {{"127.0.0.17", "PRN-ALPHA"}, {"127.0.0.18", "beta-printer"}};
+    std::vector<Found> want = {{Addr(17), "PRN-ALPHA"}, {Addr(18), "beta-printer"}};
     EXPECT_EQ(want, r.found);
     // Eleven silent hosts must not stretch the run past two tries.
     EXPECT_LT(llElapsed, 2 * 400 + 1000);
@@ -197,19 +300,19 @@ TEST_F(DiscoveryAgents, FindsExactlyThePrintersInAddressOrder)
 
 TEST_F(DiscoveryAgents, NamesAreCutWholeAndOnlyTextIdentifiersCount)
 {
-    Configure("127.0.0.32/29", "400");
+    Configure(Net(32, 29), "400");
     RunResult r = RunLikeMonitor();
 
     // .33: 60 bytes of 3-byte characters cut to 16 whole ones (48 bytes).
     // .34: an INTEGER identifier and another device type: no printer.
     // .35: an empty identifier text falls back to sysName.
-    std::vector<Found> want = {{"127.0.0.33", std::string(kLongName, 48)}, {"127.0.0.35", "x"}};
+    std::vector<Found> want = {{Addr(33), std::string(kLongName, 48)}, {Addr(35), "x"}};
     EXPECT_EQ(want, r.found);
 }
 
 TEST_F(DiscoveryAgents, WrongCommunityFindsNothing)
 {
-    Configure("127.0.0.16/28", "200", "not-public");
+    Configure(Net(16, 28), "200", "not-public");
     RunResult r = RunLikeMonitor();
     EXPECT_TRUE(r.bHadList);
     EXPECT_TRUE(r.found.empty());
@@ -217,32 +320,113 @@ TEST_F(DiscoveryAgents, WrongCommunityFindsNothing)
 
 TEST_F(DiscoveryAgents, SingleHostNetwork)
 {
-    Configure("127.0.0.17/32", "300");
+    Configure(Addr(17), "300");
     RunResult r = RunLikeMonitor();
-    EXPECT_EQ("127.0.0.17/32", r.strMask);
-    std::vector<Found> want = {{"127.0.0.17", "PRN-ALPHA"}};
+    EXPECT_EQ(Net(17, 32), r.strMask);
+    std::vector<Found> want = {{Addr(17), "PRN-ALPHA"}};
     EXPECT_EQ(want, r.found);
+}
+
+TEST_F(DiscoveryAgents, RegistryConfiguresAndTheEnvironmentWins)
+{
+    Configure(std::string(), NULL);
+    ASSERT_TRUE(RegWriteString("SOFTWARE\\zuvsnmp", "Network", Net(16, 28)));
+    ASSERT_TRUE(RegWriteDword("SOFTWARE\\zuvsnmp", "TimeoutMs", 300));
+    std::vector<Found> both = {{Addr(17), "PRN-ALPHA"}, {Addr(18), "beta-printer"}};
+    long long llStart = NowMs();
+    EXPECT_EQ(both, RunLikeMonitor().found);
+    EXPECT_LT(NowMs() - llStart, 2 * 300 + 1000) << "TimeoutMs not taken from the registry";
+
+    ASSERT_TRUE(RegWriteString("SOFTWARE\\zuvsnmp", "Community", "private"));
+    EXPECT_TRUE(RunLikeMonitor().found.empty());
+    ASSERT_TRUE(RegWriteString("SOFTWARE\\zuvsnmp", "Community", "public"));
+
+    setenv("ZUVSNMP_NETWORK", Net(18, 32).c_str(), 1);
+    std::vector<Found> one = {{Addr(18), "beta-printer"}};
+    EXPECT_EQ(one, RunLikeMonitor().found);
+
+    // A stored network off the machine is refused like a configured one.
+    unsetenv("ZUVSNMP_NETWORK");
+    ASSERT_TRUE(RegWriteString("SOFTWARE\\zuvsnmp", "Network", "192.168.1.0/24"));
+    RunResult r = RunLikeMonitor();
+    EXPECT_FALSE(r.bHadMask);
 }
 
 TEST_F(DiscoveryAgents, RepeatedRunsLoseNoMemory)
 {
-    Configure("127.0.0.16/28", "200");
-    std::vector<Found> want = {{"127.0.0.17", "PRN-ALPHA"}, {"127.0.0.18", "beta-printer"}};
+    Configure(Net(16, 28), "200");
+    std::vector<Found> want = {{Addr(17), "PRN-ALPHA"}, {Addr(18), "beta-printer"}};
     for (int i = 0; i < 4; i++) {
         RunResult r = RunLikeMonitor();
         EXPECT_EQ(want, r.found) << "run " << i;
         // Only the result list that the monitor is still walking is held.
-        EXPECT_EQ(1, zuvsnmp_live_blocks()) << "run " << i;
+        EXPECT_EQ(1, Lib().liveBlocks()) << "run " << i;
     }
-    EXPECT_EQ(0, auto_tcp_init());
-    EXPECT_EQ(0, zuvsnmp_live_blocks());
-    auto_tcp_shutdown();
+    EXPECT_EQ(0, Lib().init());
+    EXPECT_EQ(0, Lib().liveBlocks());
+    Lib().shutdown();
 }
 
-TEST(DiscoveryBound, SilentNetworkEndsWithinTwoTimeouts)
+// The monitor's own discovery at start-up and at every port enumeration:
+// the printers found become ports with default settings, stored so that
+// they come back at the next start.
+TEST_F(DiscoveryAgents, MonitorTurnsThePrintersIntoLastingPorts)
+{
+    ResetMonitorState();
+    ASSERT_TRUE(LoadMonitorModule());
+    Configure(Net(16, 28), "300");
+    ASSERT_TRUE(RegWriteDword(ZUV_OPTIONS_KEY, "AutoEnable", 1));
+
+    MONITOR table;
+    ASSERT_TRUE(InitializeMonitorEx((LPSTR) "ignored", &table));
+    // In discovery order after a run; in the store's order after a restart.
+    auto expectPorts = [](const char *pszWhen) {
+        SCOPED_TRACE(pszWhen);
+        ASSERT_EQ(2u, gZUVMon.dwPortCount);
+        const Found want[] = {{Addr(17), "PRN-ALPHA"}, {Addr(18), "beta-printer"}};
+        for (const Found &w : want) {
+            LPZUVPort p = NULL;
+            for (DWORD i = 0; i < gZUVMon.dwPortCount; i++)
+                if (w.strName == gZUVMon.lppPorts[i]->szPortName)
+                    p = gZUVMon.lppPorts[i];
+            ASSERT_NE(nullptr, p) << w.strName;
+            EXPECT_EQ(w.strAddr, p->szIPAddress);
+            EXPECT_EQ(5u, p->dwStsInterval);
+            EXPECT_EQ(0u, p->dwConnType);
+            EXPECT_EQ(10u, p->dwStsTimeout);
+            EXPECT_EQ(60u, p->dwSendTimeout);
+            EXPECT_EQ(1, p->bDefErrors);
+            EXPECT_EQ(1, p->bDefWarnings);
+            EXPECT_EQ(1, p->bDefInfos);
+            EXPECT_EQ(0, p->bAudibleAlert);
+            EXPECT_EQ(0, p->bTrapNotification);
+        }
+    };
+    expectPorts("after start-up");
+    EXPECT_STREQ("PRN-ALPHA", gZUVMon.lppPorts[0]->szPortName);   // address order
+    EXPECT_TRUE(RegKeyExists(PortKeyPath("PRN-ALPHA")));
+    EXPECT_TRUE(RegKeyExists(PortKeyPath("beta-printer")));
+
+    // Enumeration scans again; the printers are ports already.
+    DWORD cbNeeded = 0, cReturned = 0;
+    ZUVEnumPorts(NULL, 1, NULL, 0, &cbNeeded, &cReturned);
+    std::vector<BYTE> buf(cbNeeded);
+    ASSERT_TRUE(ZUVEnumPorts(NULL, 1, buf.data(), cbNeeded, &cbNeeded, &cReturned));
+    EXPECT_EQ(2u, cReturned);
+    expectPorts("after EnumPorts");
+
+    // A restart with nothing on the network finds the ports in the store.
+    ResetMonitorState();
+    Configure(std::string(), NULL);
+    ASSERT_TRUE(InitializeMonitorEx((LPSTR) "ignored", &table));
+    expectPorts("after a restart");
+    ResetMonitorState();
+}
+
+TEST_F(DiscoveryTest, SilentNetworkEndsWithinTwoTimeouts)
 {
     // A whole /24 of loopback addresses with no agent behind any of them.
-    Configure("127.0.1.0/24", "250");
+    Configure(SilentNet24(), "250");
     long long llStart = NowMs();
     RunResult r = RunLikeMonitor();
     long long llElapsed = NowMs() - llStart;
@@ -251,15 +435,15 @@ TEST(DiscoveryBound, SilentNetworkEndsWithinTwoTimeouts)
     EXPECT_LT(llElapsed, 2 * 250 + 1000);
 }
 
-TEST(DiscoveryConfig, NothingConfiguredSendsNothing)
+TEST_F(DiscoveryTest, NothingConfiguredSendsNothing)
 {
-    Configure(NULL);
-    ASSERT_EQ(0, auto_tcp_init());
+    Configure(std::string());
+    ASSERT_EQ(0, Lib().init());
     void *pMask = (void *)&pMask;
-    getLocalNetMask(&pMask);
+    Lib().localMask(&pMask);
     EXPECT_EQ(nullptr, pMask);
     pMask = (void *)&pMask;
-    getDHCPNetMask(&pMask);
+    Lib().dhcpMask(&pMask);
     EXPECT_EQ(nullptr, pMask);
 
     // The monitor stops here; a caller that goes on anyway gets no list,
@@ -268,13 +452,13 @@ TEST(DiscoveryConfig, NothingConfiguredSendsNothing)
     memset(&params, 0, sizeof(params));
     params.oid = ZUVSNMP_PRINTER_OID;
     void *pList = (void *)&pList;
-    auto_tcp_rip(&params, &pList);
+    Lib().rip(&params, &pList);
     EXPECT_EQ(nullptr, pList);
     struct dev_entry *pFirst = (struct dev_entry *)&pFirst;
-    auto_tcp_devstatus(NULL, &pFirst);
+    Lib().devstatus(NULL, &pFirst);
     EXPECT_EQ(nullptr, pFirst);
-    auto_tcp_shutdown();
-    EXPECT_EQ(0, zuvsnmp_live_blocks());
+    Lib().shutdown();
+    EXPECT_EQ(0, Lib().liveBlocks());
 
     RunResult r = RunLikeMonitor();
     EXPECT_FALSE(r.bHadMask);
@@ -296,7 +480,7 @@ std::string Dotted(unsigned int dw)
     return sz;
 }
 
-TEST(DiscoveryConfig, NetworksAndTheirHosts)
+TEST_F(DiscoveryTest, NetworksAndTheirHosts)
 {
     const NetCase aCases[] = {
         {"127.0.0.16/28", "127.0.0.16/28", 14, "127.0.0.17", "127.0.0.30"},
@@ -320,18 +504,18 @@ TEST(DiscoveryConfig, NetworksAndTheirHosts)
         {"0127.0.0.1/24", NULL, 0, NULL, NULL},
         {"printers", NULL, 0, NULL, NULL},
     };
-    ASSERT_EQ(0, auto_tcp_init());
+    ASSERT_EQ(0, Lib().init());
     for (const NetCase &c : aCases) {
         SCOPED_TRACE(c.pszNetwork);
         Configure(c.pszNetwork);
         void *pMask = NULL;
-        getLocalNetMask(&pMask);
+        Lib().localMask(&pMask);
         struct rip_params params;
         memset(&params, 0, sizeof(params));
         snprintf(params.netmask, sizeof(params.netmask), "%s", c.pszNetwork);
         params.oid = ZUVSNMP_PRINTER_OID;
         void *pList = NULL;
-        auto_tcp_rip(&params, &pList);
+        Lib().rip(&params, &pList);
         if (c.pszMask == NULL) {
             EXPECT_EQ(nullptr, pMask);
             EXPECT_EQ(nullptr, pList);
@@ -340,79 +524,79 @@ TEST(DiscoveryConfig, NetworksAndTheirHosts)
         ASSERT_NE(nullptr, pMask);
         EXPECT_STREQ(c.pszMask, (const char *)pMask);
         ASSERT_NE(nullptr, pList);
-        ASSERT_EQ(c.nHosts, zuvsnmp_iplist_count(pList));
-        EXPECT_EQ(c.pszFirst, Dotted(zuvsnmp_iplist_addr(pList, 0)));
-        EXPECT_EQ(c.pszLast, Dotted(zuvsnmp_iplist_addr(pList, c.nHosts - 1)));
-        EXPECT_EQ(0, free_iplist(pMask));
-        EXPECT_EQ(0, free_iplist(pList));
+        ASSERT_EQ(c.nHosts, Lib().listCount(pList));
+        EXPECT_EQ(c.pszFirst, Dotted(Lib().listAddr(pList, 0)));
+        EXPECT_EQ(c.pszLast, Dotted(Lib().listAddr(pList, c.nHosts - 1)));
+        EXPECT_EQ(0, Lib().freeList(pMask));
+        EXPECT_EQ(0, Lib().freeList(pList));
     }
-    auto_tcp_shutdown();
-    EXPECT_EQ(0, zuvsnmp_live_blocks());
+    Lib().shutdown();
+    EXPECT_EQ(0, Lib().liveBlocks());
 }
 
 // The switch only lifts the loopback rule; nothing here is ever scanned.
-TEST(DiscoveryConfig, AllowAnyLiftsOnlyTheLoopbackRule)
+TEST_F(DiscoveryTest, AllowAnyLiftsOnlyTheLoopbackRule)
 {
     const struct {
         const char *pszAllow;
         bool bAllowed;
     } aCases[] = {{"1", true}, {"0", false}, {"yes", false}, {"", false}};
-    ASSERT_EQ(0, auto_tcp_init());
+    ASSERT_EQ(0, Lib().init());
     for (const auto &c : aCases) {
         SCOPED_TRACE(c.pszAllow);
         Configure("10.1.2.0/24");
         setenv("ZUVSNMP_ALLOW_ANY", c.pszAllow, 1);
         void *pMask = NULL;
-        getLocalNetMask(&pMask);
+        Lib().localMask(&pMask);
         EXPECT_EQ(c.bAllowed, pMask != NULL);
         if (pMask != NULL) {
             EXPECT_STREQ("10.1.2.0/24", (const char *)pMask);
-            EXPECT_EQ(0, free_iplist(pMask));
+            EXPECT_EQ(0, Lib().freeList(pMask));
         }
         Configure("10.0.0.0/8");
         setenv("ZUVSNMP_ALLOW_ANY", c.pszAllow, 1);
         pMask = NULL;
-        getLocalNetMask(&pMask);
+        Lib().localMask(&pMask);
         EXPECT_EQ(nullptr, pMask) << "a /8 stays too large";
     }
     unsetenv("ZUVSNMP_ALLOW_ANY");
-    auto_tcp_shutdown();
-    EXPECT_EQ(0, zuvsnmp_live_blocks());
+    Lib().shutdown();
+    EXPECT_EQ(0, Lib().liveBlocks());
 }
 
-TEST(DiscoveryEntries, BadArgumentsAreRefused)
+TEST_F(DiscoveryTest, BadArgumentsAreRefused)
 {
     Configure("127.0.0.16/28");
-    ASSERT_EQ(0, auto_tcp_init());
-    EXPECT_NE(0, getLocalNetMask(NULL));
-    EXPECT_NE(0, getDHCPNetMask(NULL));
+    ASSERT_EQ(0, Lib().init());
+    EXPECT_NE(0, Lib().localMask(NULL));
+    EXPECT_NE(0, Lib().dhcpMask(NULL));
     void *pList = (void *)&pList;
-    EXPECT_NE(0, auto_tcp_rip(NULL, &pList));
+    EXPECT_NE(0, Lib().rip(NULL, &pList));
     EXPECT_EQ(nullptr, pList);
-    EXPECT_NE(0, auto_tcp_devstatus(NULL, NULL));
+    EXPECT_NE(0, Lib().devstatus(NULL, NULL));
 
     // Objects the library never handed out, and ones already handed back.
     int nForeign = 0;
-    EXPECT_NE(0, free_iplist(NULL));
-    EXPECT_NE(0, free_iplist(&nForeign));
+    EXPECT_NE(0, Lib().freeList(NULL));
+    EXPECT_NE(0, Lib().freeList(&nForeign));
     struct dev_entry *pFirst = (struct dev_entry *)&pFirst;
-    EXPECT_NE(0, auto_tcp_devstatus(&nForeign, &pFirst));
+    EXPECT_NE(0, Lib().devstatus(&nForeign, &pFirst));
     EXPECT_EQ(nullptr, pFirst);
     void *pMask = NULL;
-    getLocalNetMask(&pMask);
+    Lib().localMask(&pMask);
     ASSERT_NE(nullptr, pMask);
-    EXPECT_EQ(0, free_iplist(pMask));
-    EXPECT_NE(0, free_iplist(pMask));
+    EXPECT_EQ(0, Lib().freeList(pMask));
+    EXPECT_NE(0, Lib().freeList(pMask));
 
     // A netmask field without its NUL must not be read past its end.
     struct rip_params params;
     memset(params.netmask, '7', sizeof(params.netmask));
     params.oid = NULL;
     pList = (void *)&pList;
-    auto_tcp_rip(&params, &pList);
+    Lib().rip(&params, &pList);
     EXPECT_EQ(nullptr, pList);
-    auto_tcp_shutdown();
-    EXPECT_EQ(0, zuvsnmp_live_blocks());
+    Lib().shutdown();
+    EXPECT_EQ(0, Lib().liveBlocks());
 }
 
 }  // namespace

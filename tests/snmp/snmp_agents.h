@@ -5,10 +5,10 @@
 #ifndef DORVE_TESTS_SNMP_AGENTS_H
 #define DORVE_TESTS_SNMP_AGENTS_H
 
-#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -100,11 +100,16 @@ inline bool StartSnmpAgent(const std::string &strDir, const std::string &strAddr
 // True once the kernel shows a UDP socket bound to addr:161.
 inline bool SnmpAgentBound(const std::string &strAddr)
 {
-    struct in_addr ia;
-    if (inet_pton(AF_INET, strAddr.c_str(), &ia) != 1)
+    // The kernel prints the address as the 32-bit word of its network-order
+    // bytes.  (No socket headers here: the tests also take the layer's.)
+    unsigned au[4];
+    if (sscanf(strAddr.c_str(), "%u.%u.%u.%u", &au[0], &au[1], &au[2], &au[3]) != 4)
         return false;
+    unsigned char ab[4] = {(unsigned char)au[0], (unsigned char)au[1], (unsigned char)au[2], (unsigned char)au[3]};
+    uint32_t dwRaw;
+    memcpy(&dwRaw, ab, sizeof(dwRaw));
     char szWant[32];
-    snprintf(szWant, sizeof(szWant), "%08X:00A1", (unsigned)ia.s_addr);
+    snprintf(szWant, sizeof(szWant), "%08X:00A1", (unsigned)dwRaw);
     FILE *pFile = fopen("/proc/net/udp", "r");
     if (pFile == NULL)
         return false;
