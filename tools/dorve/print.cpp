@@ -57,6 +57,7 @@ struct Run {
     bool bCancelledInStart = false;     // the monitor cancelled before any data
     bool bHintShown = false;
     bool bLineOpen = false;             // a progress line awaits its newline
+    bool bFinished = false;             // the port is closed: no more status
     unsigned long long cbSent = 0;
     unsigned long long cbTotal = 0;     // 0: unknown (standard input)
     std::chrono::steady_clock::time_point tStart;
@@ -121,6 +122,8 @@ std::string FitColumns(const std::string &s, int nColumns)
 
 std::string StatusPart(const Run &r)
 {
+    if (r.bFinished)
+        return "done";
     if (!r.bHaveStatus)
         return "waiting for the monitor";
     std::string s = StateWords(r.dwStatus);
@@ -538,6 +541,7 @@ int Print(const PrintRequest &req, PrintResult *pResult)
     std::string sLastText;
     {
         std::lock_guard<std::mutex> lock(run.mtx);
+        run.bFinished = true;
         if (req.bProgressBar)
             DrawProgress(run);
         EndLine(run);
