@@ -1,12 +1,13 @@
 // USER and GDI basics of the host layer.  There is no screen: the warning
 // beep and message boxes are recorded for tests, and a message box answers
-// from a queue the test fills (IDOK when it is empty).  Windows and dialog
-// boxes do not exist yet, so every call on a window handle fails as it
-// would for a window that has gone, and DialogBoxParamA reports that the
-// template cannot be shown.
+// from a queue the test fills (IDOK when it is empty), unless the dialog
+// script of the owning dialog answers it (dialogs.cpp).
 
 #include <windows.h>
 #include <dorve/user_host.h>
+#include <dorve/dialog_driver.h>
+
+#include "dialogs.h"
 
 #include <string.h>
 
@@ -41,12 +42,6 @@ UserState &State()
     return *pState;
 }
 
-BOOL NoWindow()
-{
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-}
-
 } // namespace
 
 extern "C" {
@@ -62,17 +57,22 @@ BOOL WINAPI MessageBeep(UINT uType)
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {
     UserState &st = State();
-    std::lock_guard<std::mutex> lock(st.mtx);
-    st.cMessageBoxes++;
-    st.strBoxText = lpText == nullptr ? "" : lpText;
-    // Windows shows "Error" when no caption is given.
-    st.strBoxCaption = lpCaption == nullptr ? "Error" : lpCaption;
-    st.uBoxStyle = uType;
-    st.hBoxOwner = hWnd;
-    if (st.qAnswers.empty())
-        return IDOK;
-    int id = st.qAnswers.front();
-    st.qAnswers.pop_front();
+    int id = IDOK;
+    BOOL bScripted = DorveDlgTakeScriptedAnswer(hWnd, &id);
+    {
+        std::lock_guard<std::mutex> lock(st.mtx);
+        st.cMessageBoxes++;
+        st.strBoxText = lpText == nullptr ? "" : lpText;
+        // Windows shows "Error" when no caption is given.
+        st.strBoxCaption = lpCaption == nullptr ? "Error" : lpCaption;
+        st.uBoxStyle = uType;
+        st.hBoxOwner = hWnd;
+        if (!bScripted && !st.qAnswers.empty()) {
+            id = st.qAnswers.front();
+            st.qAnswers.pop_front();
+        }
+    }
+    DorveDlgNoteMessageBox(hWnd, lpText, lpCaption, uType, id);
     return id;
 }
 
@@ -87,79 +87,7 @@ BOOL WINAPI WinHelpA(HWND hWndMain, LPCSTR lpszHelp, UINT uCommand, ULONG_PTR dw
     return TRUE;
 }
 
-INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent,
-                               DLGPROC lpDialogFunc, LPARAM dwInitParam)
-{
-    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-    return -1;
-}
-
-BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult) { return NoWindow(); }
-HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) { NoWindow(); return nullptr; }
-int WINAPI GetDlgCtrlID(HWND hWnd) { NoWindow(); return 0; }
-BOOL WINAPI SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString) { return NoWindow(); }
-
-UINT WINAPI GetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPSTR lpString, int cchMax)
-{
-    if (lpString != nullptr && cchMax > 0)
-        lpString[0] = '\0';
-    NoWindow();
-    return 0;
-}
-
-BOOL WINAPI SetDlgItemInt(HWND hDlg, int nIDDlgItem, UINT uValue, BOOL bSigned) { return NoWindow(); }
-
-UINT WINAPI GetDlgItemInt(HWND hDlg, int nIDDlgItem, BOOL *lpTranslated, BOOL bSigned)
-{
-    if (lpTranslated != nullptr)
-        *lpTranslated = FALSE;
-    NoWindow();
-    return 0;
-}
-
-BOOL WINAPI CheckRadioButton(HWND hDlg, int nIDFirstButton, int nIDLastButton, int nIDCheckButton)
-{
-    return NoWindow();
-}
-
-BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck) { return NoWindow(); }
-UINT WINAPI IsDlgButtonChecked(HWND hDlg, int nIDButton) { NoWindow(); return BST_UNCHECKED; }
-BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable) { NoWindow(); return FALSE; }
-BOOL WINAPI IsWindowEnabled(HWND hWnd) { return NoWindow(); }
-
-LRESULT WINAPI SendDlgItemMessageA(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM wParam, LPARAM lParam)
-{
-    NoWindow();
-    return 0;
-}
-
-LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
-{
-    NoWindow();
-    return 0;
-}
-
-HWND WINAPI SetFocus(HWND hWnd)
-{
-    if (hWnd != nullptr)
-        NoWindow();
-    return nullptr;
-}
-
-HWND WINAPI GetFocus(void) { return nullptr; }
-BOOL WINAPI SetForegroundWindow(HWND hWnd) { return NoWindow(); }
-HWND WINAPI GetParent(HWND hWnd) { NoWindow(); return nullptr; }
-BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString) { return NoWindow(); }
-
-int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount)
-{
-    if (lpString != nullptr && nMaxCount > 0)
-        lpString[0] = '\0';
-    NoWindow();
-    return 0;
-}
-
-BOOL WINAPI IsWindow(HWND hWnd) { return FALSE; }
+// Dialog boxes and their windows are in dialogs.cpp.
 
 HFONT WINAPI CreateFontIndirectA(const LOGFONTA *lplf)
 {
@@ -209,6 +137,12 @@ BOOL WINAPI DeleteObject(HGDIOBJ ho)
     delete *it;
     v.erase(it);
     return TRUE;
+}
+
+int DorveUserLiveFontCount(void)
+{
+    std::lock_guard<std::mutex> lock(State().mtx);
+    return (int)State().vFonts.size();
 }
 
 int DorveBeepCount(void)
