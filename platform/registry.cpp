@@ -25,6 +25,7 @@
 #include "winreg.h"
 #include "dorve/registry_host.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -122,6 +123,7 @@ struct RegStore {
     uint32_t nextHandle = 0x100;
     std::string strFile;
     bool bChosen = false;
+    bool bSwept = false;            // stale temporary files removed once
     LONG lFailure = ERROR_SUCCESS;  // set while the file cannot be used
     bool bStampValid = false;
     FileStamp stamp;
@@ -926,6 +928,27 @@ void WriteGeneration(int fd, unsigned long long gen)
     }
 }
 
+// Temporary files are only ever written under the lock, so any that exist
+// while we hold it were left by a writer that died mid-save.
+void SweepTemporaries(RegStore &s)
+{
+    if (s.bSwept)
+        return;
+    s.bSwept = true;
+    std::string dir = DirOf(s.strFile);
+    size_t slash = s.strFile.rfind('/');
+    std::string prefix = (slash == std::string::npos ? s.strFile : s.strFile.substr(slash + 1)) + ".tmp.";
+    DIR *d = opendir(dir.c_str());
+    if (!d)
+        return;
+    while (struct dirent *e = readdir(d)) {
+        if (strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0 &&
+            strlen(e->d_name) == prefix.size() + 6)
+            unlink((dir + "/" + e->d_name).c_str());
+    }
+    closedir(d);
+}
+
 // Holds the lock file across one read-modify-write.
 struct ChangeLock {
     int fd = -1;
@@ -960,6 +983,7 @@ LONG BeginChange(RegStore &s, ChangeLock &lock)
         }
     }
     lock.qwGen = ReadGeneration(lock.fd);
+    SweepTemporaries(s);
     return Refresh(s, true, lock.qwGen);
 }
 
@@ -1494,6 +1518,7 @@ DORVE_API BOOL DorveRegistryUseFile(const char *path)
     }
     s.bStampValid = false;
     s.bGenValid = false;
+    s.bSwept = false;
     s.lFailure = ERROR_SUCCESS;
     s.strLastError.clear();
     return Refresh(s) == ERROR_SUCCESS;

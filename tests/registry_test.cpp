@@ -669,6 +669,15 @@ TEST_F(RegistryTest, KilledWriterNeverLeavesHalfAFile)
         EXPECT_EQ(blob, std::string(blob.size(), (char)(blob.size() & 0xff)));
         RegCloseKey(k);
     }
+    // the next change clears away what the killed writers left half-written
+    HKEY k = Create("Software\\Crash");
+    SetText(k, "After", "1");
+    RegCloseKey(k);
+    DIR *d = opendir(dir_.c_str());
+    ASSERT_NE(d, nullptr);
+    while (struct dirent *e = readdir(d))
+        EXPECT_EQ(strstr(e->d_name, ".tmp."), nullptr) << e->d_name;
+    closedir(d);
 }
 
 class RegistryProcessTest : public RegistryTest {
