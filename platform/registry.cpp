@@ -22,6 +22,9 @@
 //   ERROR_ACCESS_DENIED, as Windows NT does, so a stray call can never take a
 //   whole subtree with it.
 
+// 64-bit inode numbers and directory offsets also in the 32-bit build.
+#define _FILE_OFFSET_BITS 64
+
 #include "winreg.h"
 #include "dorve/registry_host.h"
 

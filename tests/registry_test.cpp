@@ -1,6 +1,9 @@
 // The registry of the host layer: Windows semantics of the Reg* calls, the
 // REGEDIT4 file they keep, and what several processes sharing that file see.
 
+// 64-bit inode numbers and directory offsets also in the 32-bit build.
+#define _FILE_OFFSET_BITS 64
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
