@@ -436,21 +436,25 @@ TEST_F(PrintDriverTest, OutcomesAreToldApart)
 
 TEST_F(PrintDriverTest, InterruptMarksTheJobDeletingAndEndsTheRun)
 {
-    // The monitor holds the job (a busy printer) until it sees it deleted.
+    // The monitor holds the job (a busy printer) until it sees it deleted;
+    // the user presses Ctrl-C meanwhile.
     bool bSawDeleting = false;
-    gScript.onStartDoc = [&bSawDeleting](const char *printer, DWORD id) {
+    std::thread user;
+    gScript.onStartDoc = [&](const char *printer, DWORD id) {
         SetStatus(printer, id, JOB_STATUS_ERROR, dorve::kTextBusy);
-        for (int i = 0; i < 5000 && !bSawDeleting; i++) {
-            DWORD dwStatus = 0;
-            DorveSpoolerGetJobStatus(printer, id, &dwStatus, NULL, 0);
-            bSawDeleting = (dwStatus & JOB_STATUS_DELETING) != 0;
-            usleep(1000);
-        }
+        user = std::thread([] {
+            usleep(20 * 1000);
+            dorve::InterruptPrint();
+        });
+        std::string sPrinter = printer;
+        bSawDeleting = dorvetest::WaitFor(
+            [&] {
+                DWORD dwStatus = 0;
+                DorveSpoolerGetJobStatus(sPrinter.c_str(), id, &dwStatus, NULL, 0);
+                return (dwStatus & JOB_STATUS_DELETING) != 0;
+            },
+            10000);
     };
-    std::thread user([] {
-        usleep(50 * 1000);
-        dorve::InterruptPrint();
-    });
     dorve::PrintResult r = Print();
     user.join();
     EXPECT_TRUE(bSawDeleting);
@@ -459,6 +463,21 @@ TEST_F(PrintDriverTest, InterruptMarksTheJobDeletingAndEndsTheRun)
     EXPECT_TRUE(gScript.writes.empty());
     EXPECT_EQ(kWholeRun, Calls());
     EXPECT_NE(std::string::npos, output_.find("monitor holds the job")) << output_;
+}
+
+TEST_F(PrintDriverTest, InterruptBeforeTheJobExistsStillCancelsIt)
+{
+    DWORD dwSeen = 0;
+    gScript.onStartDoc = [&dwSeen](const char *printer, DWORD id) {
+        DorveSpoolerGetJobStatus(printer, id, &dwSeen, NULL, 0);
+    };
+    dorve::InterruptPrint();
+    dorve::PrintResult r = Print();
+    EXPECT_EQ((DWORD)JOB_STATUS_DELETING, dwSeen);
+    EXPECT_EQ(dorve::kPrintCancelled, r.outcome) << output_;
+    EXPECT_TRUE(gScript.writes.empty());
+    Print();
+    EXPECT_EQ(0, rc_) << "the next run starts afresh: " << output_;
 }
 
 // ---------------------------------------------------------------------------

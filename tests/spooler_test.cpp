@@ -30,7 +30,13 @@ static_assert(sizeof(SYSTEMTIME) == 16, "SYSTEMTIME is 16 bytes");
 class SpoolerTest : public ::testing::Test {
 protected:
     void SetUp() override { DorveSpoolerReset(); }
-    void TearDown() override { DorveSpoolerReset(); }
+    // The monitor keeps its port list for the life of the process; the
+    // tests that start it give the list back here.
+    void TearDown() override
+    {
+        DorveSpoolerReset();
+        dorvetest::ResetMonitorState();
+    }
 
     HANDLE Open(const char *printer)
     {
@@ -492,7 +498,8 @@ TEST_F(SpoolerPortsTest, PortCallsGoToTheOwningMonitor)
 TEST_F(SpoolerTest, StartLoadsRegisteredMonitorsAndReportsTheOnesThatFail)
 {
     ASSERT_TRUE(DorveSpoolerRegisterMonitor("Ghost", "NOSUCH.DLL"));
-    ASSERT_TRUE(DorveSpoolerRegisterMonitor("Util", "ZUVUTIL.dll"));
+    // A library that loads but is no monitor: the platform layer itself.
+    ASSERT_TRUE(DorveSpoolerRegisterMonitor("Util", "DORVEWIN.DLL"));
     // The monitor's own settings key has no Driver: not a registration.
     ASSERT_TRUE(dorvetest::RegWriteDword(
         "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\ZUV Port\\Options", "AutoEnable", 0));
@@ -556,7 +563,7 @@ TEST_F(SpoolerTest, AddEnumAndDeleteMonitors)
     MONITOR_INFO_2A bad[] = {
         {(LPSTR) "Other", (LPSTR) "Windows NT x86", (LPSTR) "DORVEMON.DLL"},
         {(LPSTR) "Other", NULL, (LPSTR) "NOSUCH.DLL"},
-        {(LPSTR) "Other", NULL, (LPSTR) "ZUVUTIL.dll"},
+        {(LPSTR) "Other", NULL, (LPSTR) "DORVEWIN.DLL"},
     };
     DWORD errors[] = {ERROR_INVALID_ENVIRONMENT, ERROR_MOD_NOT_FOUND, ERROR_PROC_NOT_FOUND};
     for (int i = 0; i < 3; i++) {
@@ -589,6 +596,7 @@ TEST_F(SpoolerTest, AddEnumAndDeleteMonitors)
     ASSERT_TRUE(dorvetest::RegWriteString(dorvetest::PortKeyPath("P1"), "IPAddress",
                                           "127.0.0.1"));
     DorveSpoolerReset();
+    dorvetest::ResetMonitorState();
     ASSERT_EQ(0, DorveSpoolerStart()) << DorveSpoolerLastError();
     ASSERT_TRUE(DorveSpoolerAddPrinter("Queue", "P1"));
     EXPECT_FALSE(DeleteMonitorA(NULL, NULL, (LPSTR) "Dorve Port"));

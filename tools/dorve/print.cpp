@@ -377,8 +377,8 @@ void InterruptPrint(void)
 int Print(const PrintRequest &req, PrintResult *pResult)
 {
     PrintResult result;
-    gnInterrupts = 0;
     auto fail = [&](PrintOutcome outcome, const std::string &sMessage) {
+        gnInterrupts = 0;   // the next run starts afresh
         result.outcome = outcome;
         result.sMessage = sMessage;
         fprintf(req.pOut, "dorve: %s\n", sMessage.c_str());
@@ -441,6 +441,9 @@ int Print(const PrintRequest &req, PrintResult *pResult)
         gpRun = &run;
     }
     DorveSpoolerSetJobObserver(ObserveJob, nullptr);
+    // Ctrl-C before the job existed still reaches the monitor.
+    if (gnInterrupts.load() > 0)
+        DorveSpoolerSetJobStatusBits(sPrinter.c_str(), dwJobId, JOB_STATUS_DELETING);
     auto detach = [&] {
         DorveSpoolerSetJobObserver(nullptr, nullptr);
         std::lock_guard<std::mutex> lock(gRunMutex);
