@@ -28,7 +28,7 @@ only_imports() {  # only_imports FILE ALLOWED...
   local file=$1; shift
   local dll
   for dll in $(imports_of "$file"); do
-    printf '%s\n' "$@" | grep -qx "$dll" || { echo "unexpected import $dll"; return 1; }
+    case " $* " in *" $dll "*) ;; *) echo "unexpected import $dll"; return 1 ;; esac
   done
 }
 header_field() { $objdump -p "$1" | awk -v f="$2" '$1 == f {print $2}'; }
@@ -42,10 +42,20 @@ check "DORVEMON.DLL subsystem version 4" test "$(header_field "$mon" MajorSubsys
 check "DORVEMON.DLL OS version 4" test "$(header_field "$mon" MajorOSystemVersion)" = 4
 check "DORVEMON.DLL imports only the system DLLs and the C runtime" only_imports "$mon" \
   kernel32.dll user32.dll gdi32.dll advapi32.dll wsock32.dll winspool.drv msvcrt.dll
-check "DORVEMON.DLL has a message table (English)" \
-  sh -c "i686-w64-mingw32-windres -i '$mon' -O rc 2>/dev/null | grep -B3 MESSAGETABLE | grep -q 'LANGUAGE 9, 1'"
-check "DORVEMON.DLL has the string table in Japanese" \
-  sh -c "i686-w64-mingw32-windres -i '$mon' -O rc 2>/dev/null | grep -A2 'LANGUAGE 17, 1' | grep -q STRINGTABLE"
+resources_of() {  # "LANGUAGE KIND" a line for each resource, from the decompiled script
+  i686-w64-mingw32-windres -i "$1" -O rc 2>/dev/null | awk '
+    /^LANGUAGE/ {lang = $2 $3; next}
+    /^STRINGTABLE/ {print lang, "STRINGTABLE"; next}
+    /^[0-9]+ DIALOG/ {print lang, "DIALOG" $1; next}
+    /RT_MESSAGETABLE/ {print lang, "MESSAGETABLE"}'
+}
+res=$(resources_of "$mon")
+has_resource() { grep -qx "$1" <<<"$res"; }
+check "DORVEMON.DLL has the message table in English" has_resource "9,1 MESSAGETABLE"
+check "DORVEMON.DLL has the string table in Japanese" has_resource "17,1 STRINGTABLE"
+for id in 100 200 300; do
+  check "DORVEMON.DLL has dialog $id in Japanese" has_resource "17,1 DIALOG$id"
+done
 
 # ZUVUTIL: the six exports under their plain names and ordinals, each
 # removing its own arguments (stdcall: 12 bytes for three, 4 for one).
