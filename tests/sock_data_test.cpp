@@ -128,10 +128,14 @@ TEST_F(DataChannel, BusyObjectGivesUpAtOnce)
 // stalls; the rest goes out in later calls once it reads again.
 TEST_F(DataChannel, PartialSendsContinueInOrder)
 {
+    // Small buffers on both ends, so that a modest buffer outgrows them.
+    printer.setReceiveBuffer(16384);
     printer.setStall(true);
     LPSkt lpSkt = Open("127.0.6.45", 1);
     ASSERT_NE(lpSkt, nullptr);
-    const size_t cb = 8 * 1024 * 1024;
+    int cbSndBuf = 16384;
+    ASSERT_EQ(setsockopt(lpSkt->hSocket, SOL_SOCKET, SO_SNDBUF, (const char *)&cbSndBuf, sizeof(cbSndBuf)), 0);
+    const size_t cb = 1024 * 1024;
     std::vector<BYTE> data = Pattern(cb);
     std::thread resume([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
