@@ -254,7 +254,8 @@ void AddAutoDiscoveredPort(LPZUVMon lpZUVMon, LPZUVPort lpZUVPort)
     HKEY hPortsKey, hKey;
     BOOL bStored;
 
-    if (!OpenStoreKey(ZUV_PORTS_KEY, &hPortsKey)) {
+    /* An empty name would make the Ports key itself the port's key. */
+    if (lpZUVPort->szPortName[0] == '\0' || !OpenStoreKey(ZUV_PORTS_KEY, &hPortsKey)) {
         free(lpZUVPort);
         return;
     }
@@ -652,6 +653,9 @@ BOOL AddZUVPort(LPZUVMon lpZUVMon, LPSTR pName, HWND hWnd)
 
     tempPort.szPortName[ZUV_NAME_LEN - 1] = '\0';
     tempPort.szIPAddress[ZUV_NAME_LEN - 1] = '\0';
+    /* An empty name would make the Ports key itself the port's key. */
+    if (tempPort.szPortName[0] == '\0')
+        return FALSE;
     if (!OpenStoreKey(ZUV_PORTS_KEY, &hPortsKey))
         return FALSE;
     if (!CreateSubKey(hPortsKey, tempPort.szPortName, &hKey)) {

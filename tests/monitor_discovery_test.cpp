@@ -269,6 +269,17 @@ TEST_F(DiscoveryTest, ANameTwiceInOneResultIsOnePortWithTheFirstAddress)
     EXPECT_STREQ(Find("Twice")->szIPAddress, "127.0.0.45");
 }
 
+TEST_F(DiscoveryTest, APrinterWithoutANameIsSkipped)
+{
+    fake_.AddDevice("127.0.0.47", "");
+    fake_.AddDevice("127.0.0.48", "Named");
+    AutoDiscover(&gZUVMon);
+    ASSERT_EQ(PortNames(), std::vector<std::string>{"Named"});
+    DWORD dwType;
+    std::vector<unsigned char> bytes;
+    EXPECT_FALSE(RegReadValue(ZUV_PORTS_KEY, "IPAddress", &dwType, &bytes));
+}
+
 // ---- Where runs happen ----
 
 TEST_F(DiscoveryTest, StartUpRunsDiscoveryWhenEnabled)

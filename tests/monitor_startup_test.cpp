@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "dorve/dialog_driver.h"
 #include "dorve/registry_host.h"
 #include "dorve/winsock_host.h"
 #include "testlib.h"
@@ -646,42 +647,143 @@ TEST_F(MonitorTest, DeletePortIsRefusedWhileADocumentIsInProgress)
     EXPECT_TRUE(ZUVDeletePort(nullptr, nullptr, (LPSTR) "Busy"));
 }
 
-// ---- Port administration (the dialogs cannot be shown in this program) ----
+// ---- Port administration, through the dialogs run from a script ----
 
-TEST_F(MonitorTest, AddPortWhoseDialogCannotBeShownFails)
+// The dialogs' control ids (the resource script's).
+const int kIdPortName = 101;
+const int kIdAddress = 102;
+
+class AdminTest : public MonitorTest {
+protected:
+    void SetUp() override
+    {
+        MonitorTest::SetUp();
+        DorveDlgReset();
+    }
+    void TearDown() override
+    {
+        DorveDlgReset();
+        MonitorTest::TearDown();
+    }
+};
+
+TEST_F(AdminTest, AddPortStoresTheAddressOnlyAndLoadsThePort)
 {
     ASSERT_TRUE(Start());
     events_.clear();
-    EXPECT_FALSE(ZUVAddPort(nullptr, nullptr, (LPSTR) "Dorve Port"));
-    ASSERT_EQ(events_.size(), 1u);
-    RecordedEvent event = events_.events()[0];
-    EXPECT_EQ(event.dwEventID, MSG_ADDPORT_FAILED);
-    EXPECT_EQ(event.wType, EVENTLOG_WARNING_TYPE);
-    EXPECT_TRUE(event.strings.empty());
-    EXPECT_EQ(gZUVMon.dwPortCount, 0u);
+    DorveDlgScriptClick(kIdPortName);
+    DorveDlgScriptType("Lab2");
+    // The name was copied into the address: replace it, so that no name
+    // lookup ever leaves the machine.
+    DorveDlgScriptSelect(kIdAddress, 0, -1);
+    DorveDlgScriptType("127.0.0.12");
+    DorveDlgScriptClick(IDOK);
+    ASSERT_TRUE(ZUVAddPort(nullptr, nullptr, (LPSTR) "Dorve Port"));
+    EXPECT_EQ(events_.size(), 0u);
+    ASSERT_EQ(PortNames(), std::vector<std::string>{"Lab2"});
+    EXPECT_STREQ(Port(0)->szIPAddress, "127.0.0.12");
+    ExpectDefaults(Port(0));
+
+    DWORD dwType = 0;
+    std::vector<unsigned char> bytes;
+    ASSERT_TRUE(RegReadValue(PortKeyPath("Lab2"), "IPAddress", &dwType, &bytes));
+    EXPECT_EQ(dwType, (DWORD)REG_SZ);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), std::string("127.0.0.12", 11));
+    EXPECT_FALSE(RegReadValue(PortKeyPath("Lab2"), "StsInterval", &dwType, &bytes));
 }
 
-TEST_F(MonitorTest, ConfigurePortOfAnUnknownNameFailsBeforeAnyDialog)
+TEST_F(AdminTest, CancellingEitherDialogSucceedsAndStoresNothing)
+{
+    AddStoredPort("Known", "127.0.0.13");
+    ASSERT_TRUE(Start());
+    events_.clear();
+    std::string before = registry_.contents();
+    DorveDlgScriptKey(DORVE_KEY_ESCAPE);
+    EXPECT_TRUE(ZUVAddPort(nullptr, nullptr, (LPSTR) "Dorve Port"));
+    DorveDlgScriptKey(DORVE_KEY_ESCAPE);
+    EXPECT_TRUE(ZUVConfigurePort(nullptr, nullptr, (LPSTR) "Known"));
+    EXPECT_EQ(events_.size(), 0u);
+    EXPECT_EQ(gZUVMon.dwPortCount, 1u);
+    EXPECT_EQ(registry_.contents(), before);
+}
+
+TEST_F(AdminTest, ConfigurePortWritesAllNineSettingsAsDwords)
+{
+    AddStoredPort("Known", "127.0.0.14");
+    ASSERT_TRUE(Start());
+    LPZUVPort p = Port(0);
+    p->dwStsInterval = 7;
+    p->dwConnType = 3;
+    p->dwStsTimeout = 11;
+    p->dwSendTimeout = 2;
+    p->bDefErrors = 0;
+    p->bDefWarnings = 0;
+    p->bDefInfos = 0;
+    p->bAudibleAlert = 1;
+    p->bTrapNotification = 1;
+    DorveDlgScriptClick(IDOK);
+    ASSERT_TRUE(ZUVConfigurePort(nullptr, nullptr, (LPSTR) "Known"));
+    EXPECT_EQ(events_.count(MSG_CONFIG_FAILED), 0u);
+
+    const std::pair<const char *, DWORD> expected[] = {
+        {"StsInterval", p->dwStsInterval},       {"ConnType", 3},
+        {"StsTimeout", p->dwStsTimeout},         {"SendTimeout", p->dwSendTimeout},
+        {"DefErrors", 0},                        {"DefWarnings", 0},
+        {"DefInfos", 0},                         {"AudibleAlert", (DWORD)p->bAudibleAlert},
+        {"TrapNotification", (DWORD)p->bTrapNotification}};
+    for (const auto &e : expected) {
+        DWORD dwType = 0;
+        std::vector<unsigned char> bytes;
+        ASSERT_TRUE(RegReadValue(PortKeyPath("Known"), e.first, &dwType, &bytes)) << e.first;
+        EXPECT_EQ(dwType, (DWORD)REG_DWORD) << e.first;
+        ASSERT_EQ(bytes.size(), 4u) << e.first;
+        DWORD dwValue;
+        memcpy(&dwValue, bytes.data(), 4);
+        EXPECT_EQ(dwValue, e.second) << e.first;
+    }
+    // The next start loads what was stored.
+    ResetMonitorState();
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(Port(0)->dwConnType, 3u);
+    EXPECT_EQ(Port(0)->bDefInfos, 0);
+    EXPECT_EQ(Port(0)->bTrapNotification, 1);
+}
+
+TEST_F(AdminTest, DialogsThatCannotBeShownFailWithTheirEvents)
+{
+    AddStoredPort("Known", "127.0.0.15");
+    ASSERT_TRUE(Start());
+    events_.clear();
+    HINSTANCE saved = ghInstance;
+    ghInstance = nullptr;  // no module with the dialog templates
+    BOOL bAdded = ZUVAddPort(nullptr, nullptr, (LPSTR) "Dorve Port");
+    BOOL bConfigured = ZUVConfigurePort(nullptr, nullptr, (LPSTR) "Known");
+    ghInstance = saved;
+
+    EXPECT_FALSE(bAdded);
+    EXPECT_FALSE(bConfigured);
+    ASSERT_EQ(events_.size(), 2u);
+    RecordedEvent added = events_.events()[0];
+    EXPECT_EQ(added.dwEventID, MSG_ADDPORT_FAILED);
+    EXPECT_EQ(added.wType, EVENTLOG_WARNING_TYPE);
+    EXPECT_TRUE(added.strings.empty());
+    RecordedEvent configured = events_.events()[1];
+    EXPECT_EQ(configured.dwEventID, MSG_CONFIG_FAILED);
+    EXPECT_EQ(configured.strings.at(0), "Known");
+    DWORD dwType;
+    std::vector<unsigned char> bytes;
+    EXPECT_FALSE(RegReadValue(PortKeyPath("Known"), "StsInterval", &dwType, &bytes));
+    EXPECT_EQ(gZUVMon.dwPortCount, 1u);
+}
+
+TEST_F(AdminTest, ConfigurePortOfAnUnknownNameFailsBeforeAnyDialog)
 {
     ASSERT_TRUE(AddZUVPort2List(&gZUVMon, NewPort("Known")));
     EXPECT_FALSE(ZUVConfigurePort(nullptr, nullptr, (LPSTR) "known"));
     ASSERT_EQ(events_.size(), 1u);
     EXPECT_EQ(events_.events()[0].dwEventID, MSG_CONFIG_NOPORT);
     EXPECT_EQ(events_.events()[0].strings.at(0), "known");
-}
-
-TEST_F(MonitorTest, ConfigurePortWhoseDialogCannotBeShownFailsAndWritesNothing)
-{
-    AddStoredPort("Known", "127.0.0.10");
-    ASSERT_TRUE(Start());
-    events_.clear();
-    EXPECT_FALSE(ZUVConfigurePort(nullptr, nullptr, (LPSTR) "Known"));
-    ASSERT_EQ(events_.size(), 1u);
-    EXPECT_EQ(events_.events()[0].dwEventID, MSG_CONFIG_FAILED);
-    EXPECT_EQ(events_.events()[0].strings.at(0), "Known");
-    DWORD dwType;
-    std::vector<unsigned char> bytes;
-    EXPECT_FALSE(RegReadValue(PortKeyPath("Known"), "StsInterval", &dwType, &bytes));
+    EXPECT_EQ(DorveDlgRunCount(), 0);
 }
 
 }  // namespace
