@@ -455,9 +455,9 @@ DWORD GetStatus(LPSkt lpSkt, SOCKET hSocket, LPSTR lpszText)
 
     bStatus = (BYTE)achReply[REPLY_OFS_STATUS];
     dwAcceptMask = ReadNetDword(achReply, REPLY_OFS_ACCEPTMASK);
-    /* Both values are bounded (2 and 8 hex digits): the line always fits. */
-    wsprintfA(szLine, "GetStatus: pr_status = %02x and pr_acceptmask = %08lx", (UINT)bStatus,
-              (unsigned long)dwAcceptMask);
+    /* Both values are bounded (2 and 8 hex digits): the line always fits.
+       wsprintfA's "l" takes a 32-bit argument: the DWORD itself. */
+    wsprintfA(szLine, "GetStatus: pr_status = %02x and pr_acceptmask = %08lx", (UINT)bStatus, dwAcceptMask);
     Trace(lpSkt, 0, szLine);
 
     if ((bStatus & PR_STATUS_NOTREADY) == 0 && (dwAcceptMask & PR_ACCEPT_DATA) != 0)
