@@ -46,7 +46,7 @@ struct Out {
     }
 };
 
-struct Spec {
+struct Conversion {
     bool bLeft = false;
     bool bZero = false;
     bool bAlternate = false;
@@ -56,46 +56,46 @@ struct Spec {
     char chType = 0;
 };
 
-LPCSTR ParseSpec(LPCSTR p, Spec &spec)
+LPCSTR ParseConversion(LPCSTR p, Conversion &conv)
 {
     for (;; p++) {
         if (*p == '-')
-            spec.bLeft = true;
+            conv.bLeft = true;
         else if (*p == '0')
-            spec.bZero = true;
+            conv.bZero = true;
         else if (*p == '#')
-            spec.bAlternate = true;
+            conv.bAlternate = true;
         else
             break;
     }
     while (*p >= '0' && *p <= '9')
-        spec.nWidth = spec.nWidth < 10000 ? spec.nWidth * 10 + (*p++ - '0') : (p++, spec.nWidth);
+        conv.nWidth = conv.nWidth < 10000 ? conv.nWidth * 10 + (*p++ - '0') : (p++, conv.nWidth);
     if (*p == '.') {
         p++;
-        spec.nPrecision = 0;
+        conv.nPrecision = 0;
         while (*p >= '0' && *p <= '9')
-            spec.nPrecision = spec.nPrecision < 10000 ? spec.nPrecision * 10 + (*p++ - '0') : (p++, spec.nPrecision);
+            conv.nPrecision = conv.nPrecision < 10000 ? conv.nPrecision * 10 + (*p++ - '0') : (p++, conv.nPrecision);
     }
     if (*p == 'l' || *p == 'h')
-        spec.chSize = *p++;
-    spec.chType = *p;
+        conv.chSize = *p++;
+    conv.chType = *p;
     return *p ? p + 1 : p;
 }
 
-void PutField(Out &out, const Spec &spec, const char *pchBody, int cchBody)
+void PutField(Out &out, const Conversion &conv, const char *pchBody, int cchBody)
 {
-    int nPad = spec.nWidth > cchBody ? spec.nWidth - cchBody : 0;
-    if (!spec.bLeft)
+    int nPad = conv.nWidth > cchBody ? conv.nWidth - cchBody : 0;
+    if (!conv.bLeft)
         out.Repeat(' ', nPad);
     for (int i = 0; i < cchBody; i++)
         out.Put(pchBody[i]);
-    if (spec.bLeft)
+    if (conv.bLeft)
         out.Repeat(' ', nPad);
 }
 
 // Numbers: sign or 0x prefix, zero padding from the precision or the '0'
 // flag, then the digits.
-void PutNumber(Out &out, const Spec &spec, uint32_t uValue, bool bNegative, unsigned uBase, bool bUpper)
+void PutNumber(Out &out, const Conversion &conv, uint32_t uValue, bool bNegative, unsigned uBase, bool bUpper)
 {
     char szDigits[16];
     int cDigits = 0;
@@ -105,58 +105,58 @@ void PutNumber(Out &out, const Spec &spec, uint32_t uValue, bool bNegative, unsi
         szDigits[cDigits++] = pszSet[uValue % uBase];
         uValue /= uBase;
     } while (uValue != 0);
-    if (spec.nPrecision == 0 && cDigits == 1 && szDigits[0] == '0')
+    if (conv.nPrecision == 0 && cDigits == 1 && szDigits[0] == '0')
         cDigits = 0;
 
     const char *pszPrefix = "";
     if (bNegative)
         pszPrefix = "-";
-    else if (spec.bAlternate && uBase == 16 && !bZero)
+    else if (conv.bAlternate && uBase == 16 && !bZero)
         pszPrefix = bUpper ? "0X" : "0x";
     int cchPrefix = (int)strlen(pszPrefix);
 
-    int cZeros = spec.nPrecision > cDigits ? spec.nPrecision - cDigits : 0;
+    int cZeros = conv.nPrecision > cDigits ? conv.nPrecision - cDigits : 0;
     int cchBody = cchPrefix + cZeros + cDigits;
-    if (spec.bZero && !spec.bLeft && spec.nPrecision < 0 && spec.nWidth > cchBody) {
-        cZeros += spec.nWidth - cchBody;
-        cchBody = spec.nWidth;
+    if (conv.bZero && !conv.bLeft && conv.nPrecision < 0 && conv.nWidth > cchBody) {
+        cZeros += conv.nWidth - cchBody;
+        cchBody = conv.nWidth;
     }
-    int nPad = spec.nWidth > cchBody ? spec.nWidth - cchBody : 0;
-    if (!spec.bLeft)
+    int nPad = conv.nWidth > cchBody ? conv.nWidth - cchBody : 0;
+    if (!conv.bLeft)
         out.Repeat(' ', nPad);
     for (int i = 0; i < cchPrefix; i++)
         out.Put(pszPrefix[i]);
     out.Repeat('0', cZeros);
     while (cDigits > 0)
         out.Put(szDigits[--cDigits]);
-    if (spec.bLeft)
+    if (conv.bLeft)
         out.Repeat(' ', nPad);
 }
 
-void PutString(Out &out, const Spec &spec, const char *psz)
+void PutString(Out &out, const Conversion &conv, const char *psz)
 {
     if (psz == nullptr)
         psz = "(null)";
     int cch = 0;
-    while (psz[cch] != '\0' && (spec.nPrecision < 0 || cch < spec.nPrecision))
+    while (psz[cch] != '\0' && (conv.nPrecision < 0 || cch < conv.nPrecision))
         cch++;
-    PutField(out, spec, psz, cch);
+    PutField(out, conv, psz, cch);
 }
 
 // Wide strings (%S, %ls) become bytes; characters beyond one byte show as '?'.
-void PutWideString(Out &out, const Spec &spec, const WCHAR *pwsz)
+void PutWideString(Out &out, const Conversion &conv, const WCHAR *pwsz)
 {
     if (pwsz == nullptr) {
-        PutString(out, spec, nullptr);
+        PutString(out, conv, nullptr);
         return;
     }
     char szBuf[kMaxWsprintfOutput];
     int cch = 0;
-    while (pwsz[cch] != 0 && cch < kMaxWsprintfOutput - 1 && (spec.nPrecision < 0 || cch < spec.nPrecision)) {
+    while (pwsz[cch] != 0 && cch < kMaxWsprintfOutput - 1 && (conv.nPrecision < 0 || cch < conv.nPrecision)) {
         szBuf[cch] = pwsz[cch] < 0x100 ? (char)pwsz[cch] : '?';
         cch++;
     }
-    PutField(out, spec, szBuf, cch);
+    PutField(out, conv, szBuf, cch);
 }
 
 } // namespace
@@ -220,57 +220,57 @@ int WINAPI wvsprintfA(LPSTR lpOut, LPCSTR lpFmt, va_list arglist)
             out.Put(*p++);
             continue;
         }
-        Spec spec;
-        p = ParseSpec(p + 1, spec);
-        switch (spec.chType) {
+        Conversion conv;
+        p = ParseConversion(p + 1, conv);
+        switch (conv.chType) {
         case '%':
             out.Put('%');
             break;
         case 'c': {
             char c = (char)va_arg(args, int);
-            PutField(out, spec, &c, 1);
+            PutField(out, conv, &c, 1);
             break;
         }
         case 'C': {
             WCHAR wc = (WCHAR)va_arg(args, int);
             char c = wc < 0x100 ? (char)wc : '?';
-            PutField(out, spec, &c, 1);
+            PutField(out, conv, &c, 1);
             break;
         }
         case 's':
-            if (spec.chSize == 'l')
-                PutWideString(out, spec, va_arg(args, const WCHAR *));
+            if (conv.chSize == 'l')
+                PutWideString(out, conv, va_arg(args, const WCHAR *));
             else
-                PutString(out, spec, va_arg(args, const char *));
+                PutString(out, conv, va_arg(args, const char *));
             break;
         case 'S':
-            if (spec.chSize == 'h')
-                PutString(out, spec, va_arg(args, const char *));
+            if (conv.chSize == 'h')
+                PutString(out, conv, va_arg(args, const char *));
             else
-                PutWideString(out, spec, va_arg(args, const WCHAR *));
+                PutWideString(out, conv, va_arg(args, const WCHAR *));
             break;
         case 'd':
         case 'i': {
             // Windows passes int, LONG and short alike as 32-bit arguments.
             int32_t iValue = (int32_t)va_arg(args, int);
-            if (spec.chSize == 'h')
+            if (conv.chSize == 'h')
                 iValue = (int16_t)iValue;
             uint32_t uMagnitude = iValue < 0 ? 0u - (uint32_t)iValue : (uint32_t)iValue;
-            PutNumber(out, spec, uMagnitude, iValue < 0, 10, false);
+            PutNumber(out, conv, uMagnitude, iValue < 0, 10, false);
             break;
         }
         case 'u':
         case 'x':
         case 'X': {
             uint32_t uValue = (uint32_t)va_arg(args, unsigned int);
-            if (spec.chSize == 'h')
+            if (conv.chSize == 'h')
                 uValue = (uint16_t)uValue;
-            PutNumber(out, spec, uValue, false, spec.chType == 'u' ? 10 : 16, spec.chType == 'X');
+            PutNumber(out, conv, uValue, false, conv.chType == 'u' ? 10 : 16, conv.chType == 'X');
             break;
         }
         case 'p': {
             uintptr_t uPtr = (uintptr_t)va_arg(args, void *);
-            Spec hex = spec;
+            Conversion hex = conv;
             hex.nPrecision = (int)(sizeof(void *) * 2);
             char szBuf[2 * sizeof(void *) + 1];
             for (int i = (int)(sizeof(void *) * 2) - 1; i >= 0; i--, uPtr >>= 4)
@@ -284,7 +284,7 @@ int WINAPI wvsprintfA(LPSTR lpOut, LPCSTR lpFmt, va_list arglist)
             break;
         default:
             // Not a conversion of this subset: the character stands for itself.
-            out.Put(spec.chType);
+            out.Put(conv.chType);
             break;
         }
     }
