@@ -84,6 +84,8 @@ struct Engine {
     std::vector<DORVE_DLG_MSGBOX> vBoxes;
     std::vector<DORVE_DLG_MESSAGE> vMessages;
     std::vector<DORVE_DLG_RUN> vRuns;
+    DORVE_DLG_ANSWERER pfnAnswerer = nullptr;
+    void *pAnswererCtx = nullptr;
 };
 
 Engine &Eng()
@@ -972,16 +974,26 @@ LRESULT ControlMessage(Wnd *p, UINT uMsg, WPARAM wParam, LPARAM lParam)
 
 // ---- Hooks for USER's message boxes (dialogs.h) ----
 
-BOOL DorveDlgTakeScriptedAnswer(HWND hOwner, int *pnAnswer)
+BOOL DorveDlgTakeScriptedAnswer(HWND hOwner, LPCSTR lpText, LPCSTR lpCaption, UINT uType, int *pnAnswer)
 {
     if (hOwner == nullptr)
         return FALSE;
     Engine &e = Eng();
     Lock lock(e.mtx);
-    if (DialogOf(Live(hOwner)) == nullptr || e.qScript.empty() || e.qScript.front().kind != kAnswer)
+    if (DialogOf(Live(hOwner)) == nullptr)
         return FALSE;
-    *pnAnswer = e.qScript.front().a;
-    e.qScript.pop_front();
+    if (!e.qScript.empty() && e.qScript.front().kind == kAnswer) {
+        *pnAnswer = e.qScript.front().a;
+        e.qScript.pop_front();
+        return TRUE;
+    }
+    if (e.pfnAnswerer == nullptr)
+        return FALSE;
+    int nAnswer = e.pfnAnswerer(e.pAnswererCtx, hOwner, lpText == nullptr ? "" : lpText,
+                                lpCaption == nullptr ? "Error" : lpCaption, uType);
+    if (nAnswer == 0)
+        return FALSE;
+    *pnAnswer = nAnswer;
     return TRUE;
 }
 
@@ -1310,6 +1322,13 @@ void DorveDlgScriptCall(DORVE_DLG_CALLBACK fn, void *ctx)
     st.fn = fn;
     st.ctx = ctx;
     Push(st);
+}
+
+void DorveDlgSetAnswerer(DORVE_DLG_ANSWERER fn, void *ctx)
+{
+    Lock lock(Eng().mtx);
+    Eng().pfnAnswerer = fn;
+    Eng().pAnswererCtx = ctx;
 }
 
 int DorveDlgScriptPending(void)

@@ -6,8 +6,9 @@
 
 #include <windows.h>
 
-// TRUE, with the answer, when the script answers this box.
-BOOL DorveDlgTakeScriptedAnswer(HWND hOwner, int *pnAnswer);
+// TRUE, with the answer, when the script or its answerer answers this box.
+BOOL DorveDlgTakeScriptedAnswer(HWND hOwner, LPCSTR lpText, LPCSTR lpCaption, UINT uType,
+                                int *pnAnswer);
 void DorveDlgNoteMessageBox(HWND hOwner, LPCSTR lpText, LPCSTR lpCaption, UINT uType, int nAnswer);
 
 #endif

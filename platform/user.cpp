@@ -58,7 +58,7 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {
     UserState &st = State();
     int id = IDOK;
-    BOOL bScripted = DorveDlgTakeScriptedAnswer(hWnd, &id);
+    BOOL bScripted = DorveDlgTakeScriptedAnswer(hWnd, lpText, lpCaption, uType, &id);
     {
         std::lock_guard<std::mutex> lock(st.mtx);
         st.cMessageBoxes++;

@@ -698,6 +698,31 @@ TEST_F(DialogEngine, AMessageBoxTakesTheAnswerThatFollowsTheStep)
     EXPECT_EQ(DorveMessageBoxCount(), 3);
 }
 
+TEST_F(DialogEngine, TheAnswererAnswersWhatTheScriptDoesNot)
+{
+    std::vector<int> answers;
+    probe.onMessage = [&](HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM) -> INT_PTR {
+        if (uMsg == WM_COMMAND && LOWORD(wParam) == kCheck) {
+            answers.push_back(MessageBoxA(hDlg, "question", "c", MB_YESNO));
+            answers.push_back(MessageBoxA(hDlg, "note", "c", MB_OK));
+            return TRUE;
+        }
+        return -100;
+    };
+    DORVE_DLG_ANSWERER answerer = [](void *, HWND, const char *text, const char *, UINT type) {
+        return (type & 0x0F) == MB_YESNO && strcmp(text, "question") == 0 ? IDNO : 0;
+    };
+    DorveDlgSetAnswerer(answerer, nullptr);
+    DorveUserQueueMessageBoxAnswer(IDRETRY);
+    DorveDlgScriptClick(kCheck);
+    DorveDlgScriptClick(kCheck);
+    DorveDlgScriptAnswer(IDYES);        // the script comes first
+    Run();
+    DorveDlgSetAnswerer(nullptr, nullptr);
+    std::vector<int> want = {IDNO, IDRETRY, IDYES, IDOK};
+    EXPECT_EQ(answers, want);
+}
+
 TEST_F(DialogEngine, AMessageBoxWithoutOwnerLeavesTheScriptAlone)
 {
     DorveDlgScriptAnswer(IDNO);

@@ -31,8 +31,8 @@
      answer    not a step of its own: the message box that the step before
                it shows (owned by a dialog) takes this answer.  A box that
                finds no answer step next takes the answer queued with
-               DorveUserQueueMessageBoxAnswer (dorve/user_host.h), IDOK when
-               none is
+               the answerer (DorveDlgSetAnswerer), else the one queued with
+               DorveUserQueueMessageBoxAnswer (dorve/user_host.h), else IDOK
      call      runs fn(ctx, topmost dialog) so that a test can read back the
                dialog's state at that point
 
@@ -68,6 +68,13 @@ DORVE_API void DorveDlgScriptClose(void);
 DORVE_API void DorveDlgScriptSpin(int id, int code);
 DORVE_API void DorveDlgScriptAnswer(int answer);
 DORVE_API void DorveDlgScriptCall(DORVE_DLG_CALLBACK fn, void *ctx);
+
+/* Answers a message box owned by a dialog when the script has no answer
+   step for it: returns the answer, or 0 to leave the box to the queue of
+   dorve/user_host.h.  NULL removes it; DorveDlgReset keeps it. */
+typedef int (*DORVE_DLG_ANSWERER)(void *ctx, HWND hOwner, const char *text, const char *caption,
+                                  UINT type);
+DORVE_API void DorveDlgSetAnswerer(DORVE_DLG_ANSWERER fn, void *ctx);
 
 /* Steps not run yet, and answer steps that found no message box to take
    them (they are passed over). */
