@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "dorve/clock.h"
+#include "dorve/kernel_host.h"
 
 #include <pthread.h>
 #include <sched.h>
@@ -514,4 +515,13 @@ DWORD WINAPI WaitForMultipleObjects(DWORD nCount, CONST HANDLE *lpHandles, BOOL 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
 {
     return WaitForMultipleObjects(1, &hHandle, FALSE, dwMilliseconds);
+}
+
+// ---- Host hooks ----
+
+DWORD DorveKernelHandleCount(void)
+{
+    KernelState &k = Kernel();
+    std::lock_guard<std::mutex> guard(k.lock);
+    return (DWORD)k.handles.size();
 }

@@ -34,6 +34,7 @@ const char kLocalDll[] = "SPOOLSS.DLL";
 struct MonitorRec {
     std::string sName;
     std::string sDll;        // empty for a monitor given as a table
+    std::string sEnvironment;   // as AddMonitorA was given it; "" for NULL
     HMODULE hModule = NULL;
     MONITOR table{};
     bool bStarted = false;
@@ -435,6 +436,30 @@ bool LoadMonitor(const std::string &name, const std::string &dll, HMODULE *phMod
     return true;
 }
 
+// Keys that every Windows 95 registry has from setup on, which setup
+// programs open rather than create: the installed-files list.
+const char *const kSystemKeys[] = {
+    "System\\CurrentControlSet\\control\\InstalledFiles",
+};
+
+bool CreateSystemKeys(std::string &sProblem)
+{
+    for (const char *pPath : kSystemKeys) {
+        HKEY hKey;
+        DWORD dwDisposition;
+        LONG lError = RegCreateKeyExA(HKEY_LOCAL_MACHINE, pPath, 0, NULL,
+                                      REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, &hKey,
+                                      &dwDisposition);
+        if (lError != ERROR_SUCCESS) {
+            sProblem = "cannot create the key " + std::string(pPath) + ": " +
+                       RegistryProblem(lError);
+            return false;
+        }
+        RegCloseKey(hKey);
+    }
+    return true;
+}
+
 // Starts name unless it runs already; records the outcome in the model.
 bool StartOneMonitor(Model &m, const Registration &reg, std::string &sReason)
 {
@@ -655,9 +680,14 @@ extern "C" int DorveSpoolerStart(void)
     std::string sProblem;
     int nFailed = 0;
     std::string sText;
-    if (!ReadRegistrations(regs, sProblem)) {
+    if (!CreateSystemKeys(sProblem)) {
         nFailed++;
         sText = sProblem + "\n";
+        sProblem.clear();
+    }
+    if (!ReadRegistrations(regs, sProblem)) {
+        nFailed++;
+        sText += sProblem + "\n";
     }
     for (const Registration &reg : regs) {
         std::string sReason;
@@ -685,6 +715,17 @@ extern "C" const MONITOR *DorveSpoolerMonitor(const char *name)
     std::lock_guard<std::mutex> lock(m.mtx);
     MonitorRec *p = FindMonitor(m, name);
     return p && p->bStarted ? &p->table : nullptr;
+}
+
+extern "C" BOOL DorveSpoolerMonitorEnvironment(const char *name, char *env, DWORD cchEnv)
+{
+    Model &m = TheModel();
+    std::lock_guard<std::mutex> lock(m.mtx);
+    MonitorRec *p = FindMonitor(m, name);
+    if (!p)
+        return FALSE;
+    CopyOut(p->sEnvironment, env, cchEnv);
+    return TRUE;
 }
 
 extern "C" BOOL DorveSpoolerAddMonitorTable(const char *name, const MONITOR *table)
@@ -772,6 +813,13 @@ extern "C" BOOL DorveSpoolerJobExists(const char *printer, DWORD id)
     std::lock_guard<std::mutex> lock(m.mtx);
     PrinterRec *p = FindPrinter(m, printer);
     return p && FindJob(*p, id);
+}
+
+extern "C" DWORD DorveSpoolerPrinterHandleCount(void)
+{
+    Model &m = TheModel();
+    std::lock_guard<std::mutex> lock(m.mtx);
+    return (DWORD)m.handles.size();
 }
 
 extern "C" BOOL DorveSpoolerGetJobStatus(const char *printer, DWORD id, DWORD *pStatus,
@@ -1159,6 +1207,7 @@ extern "C" BOOL WINAPI AddMonitorA(LPSTR pName, DWORD Level, LPBYTE pMonitors)
     }
     p->sName = pInfo->pName;
     p->sDll = pInfo->pDLLName;
+    p->sEnvironment = pInfo->pEnvironment ? pInfo->pEnvironment : "";
     p->hModule = hModule;
     p->table = table;
     p->bStarted = true;

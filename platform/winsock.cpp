@@ -1204,6 +1204,13 @@ void DorveWsaMapPort(WORD wPort, WORD wHostPort)
         ws.portToHost[wPort] = wHostPort;
 }
 
+int DorveWsaSocketCount(void)
+{
+    WsState &ws = Ws();
+    std::lock_guard<std::mutex> guard(ws.lock);
+    return (int)ws.sockets.size();
+}
+
 void DorveWsaReset(void)
 {
     WsState &ws = Ws();

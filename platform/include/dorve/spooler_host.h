@@ -25,14 +25,22 @@ BOOL DorveSpoolerRegisterMonitor(const char *name, const char *dll);
 /* Loads every registered monitor that is not loaded yet (LoadLibraryA, then
    InitializeMonitorEx with the registry root of its key).  A monitor that
    cannot be loaded or started is skipped.  Keys without a "Driver" value
-   are not monitors and are passed over.  Returns the number of monitors
-   that failed; DorveSpoolerLastError then holds one line per failure. */
+   are not monitors and are passed over.  First creates the keys that a
+   Windows 95 registry always has and setup programs only open (an empty
+   "System\CurrentControlSet\control\InstalledFiles").  Returns the
+   number of monitors that failed (a key that cannot be created counts as
+   one); DorveSpoolerLastError then holds one line per failure. */
 int DorveSpoolerStart(void);
 const char *DorveSpoolerLastError(void);
 
 /* A monitor's table once started; NULL for an unknown or failed monitor.
    The table stays valid until DorveSpoolerReset or DeleteMonitorA. */
 const MONITOR *DorveSpoolerMonitor(const char *name);
+
+/* The environment that AddMonitorA was given for the monitor ("" for NULL,
+   and for a monitor started from the registry or given as a table).
+   FALSE for an unknown monitor. */
+BOOL DorveSpoolerMonitorEnvironment(const char *name, char *env, DWORD cchEnv);
 
 /* A monitor without a DLL: the table is copied.  FALSE when the name is
    taken. */
@@ -59,6 +67,9 @@ DWORD DorveSpoolerAddJob(const char *printer, const char *user, const char *docu
 BOOL DorveSpoolerJobExists(const char *printer, DWORD id);
 BOOL DorveSpoolerGetJobStatus(const char *printer, DWORD id, DWORD *pStatus,
                               char *statusText, DWORD cch);
+/* Printer handles that OpenPrinterA gave and ClosePrinter has not taken
+   back. */
+DWORD DorveSpoolerPrinterHandleCount(void);
 /* A user's action on the queue, e.g. JOB_STATUS_DELETING. */
 void DorveSpoolerSetJobStatusBits(const char *printer, DWORD id, DWORD bitsToSet);
 

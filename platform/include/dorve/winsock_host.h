@@ -24,6 +24,9 @@ DORVE_API void DorveWsaAddHost(const char *name, const char *dottedAddress);
    the printer's port 35 and the trap port 162 without privileges.  A
    wHostPort of 0 removes the mapping. */
 DORVE_API void DorveWsaMapPort(WORD wPort, WORD wHostPort);
+/* Sockets open in the layer's socket table (made by socket or accept and
+   not yet closed). */
+DORVE_API int DorveWsaSocketCount(void);
 /* All switches off, hosts and port mappings cleared, counters 0. */
 DORVE_API void DorveWsaReset(void);
 
