@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "portcmds.h"
 #include "print.h"
 
 namespace {
@@ -47,6 +48,7 @@ void Usage(FILE *f)
             "\n"
             "Monitor DLLs are found in $DORVE_LIBPATH, then next to the platform library.\n",
             DorveRegistryDefaultFile());
+    dorve::PortCommandsUsage(f);
 }
 
 int UsageError(const std::string &sMessage)
@@ -242,7 +244,8 @@ int main(int argc, char **argv)
     }
     const std::string sCommand = args[0];
     args.erase(args.begin());
-    if (sCommand != "ports" && sCommand != "monitors" && sCommand != "print")
+    if (sCommand != "ports" && sCommand != "monitors" && sCommand != "print" &&
+        !dorve::IsPortCommand(sCommand))
         return UsageError("unknown command \"" + sCommand + "\"");
 
     // Ctrl-C is taken by a thread of the print command; every thread that
@@ -264,5 +267,7 @@ int main(int argc, char **argv)
         return CmdPorts(args);
     if (sCommand == "monitors")
         return CmdMonitors(args);
+    if (dorve::IsPortCommand(sCommand))
+        return dorve::RunPortCommand(sCommand, args);
     return CmdPrint(args);
 }

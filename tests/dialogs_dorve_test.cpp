@@ -1,0 +1,271 @@
+// The dorve program's port commands, run as a newcomer would run them on a
+// registry file of the test's own: each works the monitor's own dialog and
+// says what the dialog said and what came of it.  The scripted discovery
+// library stands first on the program's search path, so a search never
+// reaches the network.
+#include <gtest/gtest.h>
+
+#include <libgen.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "testlib.h"
+
+using dorvetest::TempDir;
+
+namespace {
+
+std::string ReadFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string Quote(const std::string &s)
+{
+    std::string r = "'";
+    for (char c : s)
+        r += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return r + "'";
+}
+
+std::string BinDir()
+{
+    char sz[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", sz, sizeof(sz) - 1);
+    if (n <= 0)
+        return ".";
+    sz[n] = '\0';
+    return dirname(sz);
+}
+
+struct Result {
+    int rc = -1;
+    std::string out, err;
+};
+
+class DorvePortCommands : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Result r = Run({"monitors", "add", "Dorve Port", "DORVEMON.DLL"});
+        ASSERT_EQ(r.rc, 0) << r.out << r.err;
+    }
+
+    Result Run(const std::vector<std::string> &args)
+    {
+        std::string bin = BinDir();
+        std::string libpath = bin + "/../fakesnmp:" + bin + "/../lib";
+        std::string cmd = "DORVE_LIBPATH=" + Quote(libpath) + " " + Quote(bin + "/dorve") + " --registry " +
+                          Quote(registry_);
+        for (const std::string &a : args)
+            cmd += " " + Quote(a);
+        std::string sOut = dir_.path() + "/out", sErr = dir_.path() + "/err";
+        cmd += " </dev/null >" + Quote(sOut) + " 2>" + Quote(sErr);
+        Result r;
+        int status = system(cmd.c_str());
+        r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = ReadFile(sOut);
+        r.err = ReadFile(sErr);
+        return r;
+    }
+
+    std::string Ports()
+    {
+        Result r = Run({"ports"});
+        EXPECT_EQ(r.rc, 0) << r.err;
+        return r.out;
+    }
+
+    // The port's key as the registry file holds it: from its header to the
+    // next blank line.
+    std::string PortSection(const std::string &name)
+    {
+        std::string file = ReadFile(registry_);
+        std::string header = "\\ZUV Port\\Ports\\" + name + "]\n";
+        size_t at = file.find(header);
+        if (at == std::string::npos)
+            return "";
+        size_t end = file.find("\n\n", at);
+        return file.substr(at + header.size(), end == std::string::npos ? std::string::npos
+                                                                         : end - at - header.size() + 1);
+    }
+
+    TempDir dir_;
+    std::string registry_ = dir_.path() + "/registry.reg";
+};
+
+const char kLocalPorts[] = "LPT1:\nLPT2:\nCOM1:\nFILE:\n";
+
+TEST_F(DorvePortCommands, AddConfigureAndDeleteAPort)
+{
+    Result r = Run({"add-port", "Office", "127.0.0.150"});
+    EXPECT_EQ(r.rc, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "Port \"Office\" added for the printer at 127.0.0.150.\n");
+    EXPECT_EQ(PortSection("Office"), "\"IPAddress\"=\"127.0.0.150\"\n");
+    EXPECT_EQ(Ports(), std::string(kLocalPorts) + "Office\n");
+
+    r = Run({"configure-port", "Office", "--send-timeout", "70", "--end-of-output-notice", "on"});
+    EXPECT_EQ(r.rc, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "Port \"Office\" configured: status every 5 s, status time-out 10 s, send time-out 70 "
+                     "min, alert off, end-of-output notice on.\n");
+    EXPECT_EQ(PortSection("Office"),
+              "\"IPAddress\"=\"127.0.0.150\"\n"
+              "\"StsInterval\"=dword:00000005\n"
+              "\"ConnType\"=dword:00000000\n"
+              "\"StsTimeout\"=dword:0000000a\n"
+              "\"SendTimeout\"=dword:00000046\n"
+              "\"DefErrors\"=dword:00000001\n"
+              "\"DefWarnings\"=dword:00000001\n"
+              "\"DefInfos\"=dword:00000001\n"
+              "\"AudibleAlert\"=dword:00000000\n"
+              "\"TrapNotification\"=dword:00000001\n");
+
+    // Options not given keep their values.
+    r = Run({"configure-port", "Office", "--alert", "on"});
+    EXPECT_EQ(r.rc, 0) << r.out;
+    EXPECT_NE(r.out.find("send time-out 70 min, alert on, end-of-output notice on."), std::string::npos)
+        << r.out;
+
+    r = Run({"delete-port", "Office"});
+    EXPECT_EQ(r.rc, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "Port \"Office\" deleted.\n");
+    EXPECT_EQ(PortSection("Office"), "");
+    EXPECT_EQ(Ports(), kLocalPorts);
+}
+
+TEST_F(DorvePortCommands, ATakenNameGetsTheDialogsMessage)
+{
+    ASSERT_EQ(Run({"add-port", "Office", "127.0.0.151"}).rc, 0);
+    for (const char *name : {"OFFICE", "lpt1:"}) {
+        Result r = Run({"add-port", name, "127.0.0.152"});
+        EXPECT_EQ(r.rc, 1) << name;
+        EXPECT_EQ(r.out, std::string(u8"Dorve Print Monitor: は既に存在します\n") +
+                             "Not added: a port named \"" + name +
+                             "\" already exists in the spooler (names are compared without regard to "
+                             "letter case); choose another name.\n");
+    }
+    EXPECT_EQ(Ports(), std::string(kLocalPorts) + "Office\n");
+}
+
+TEST_F(DorvePortCommands, AnUnresolvableAddressIsAddedOnlyWhenAccepted)
+{
+    const std::string question = "Dorve Print Monitor: The port address \"bad..address\" could not be "
+                                 "resolved on this computer. Accept it anyway?\n";
+    Result r = Run({"add-port", "Lab", "bad..address"});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.out, question + "Not added: the address bad..address does not resolve on this computer; check "
+                                "it, or add it anyway with --accept-unresolved.\n");
+    EXPECT_EQ(Ports(), kLocalPorts);
+
+    r = Run({"add-port", "Lab", "bad..address", "--accept-unresolved"});
+    EXPECT_EQ(r.rc, 0) << r.out;
+    EXPECT_EQ(r.out, question + "Port \"Lab\" added for the printer at bad..address.\n");
+    EXPECT_EQ(PortSection("Lab"), "\"IPAddress\"=\"bad..address\"\n");
+}
+
+TEST_F(DorvePortCommands, AValueOutOfRangeIsRefusedAndNothingIsStored)
+{
+    ASSERT_EQ(Run({"add-port", "Office", "127.0.0.153"}).rc, 0);
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } aCases[] = {
+        {{"--send-timeout", "700"}, "Dorve Print Monitor: This value must be between 1 and 600 minutes\n"},
+        {{"--status-interval", "0"}, "Dorve Print Monitor: This value must be between 1 and 600 seconds\n"},
+        {{"--status-timeout", "ten"}, "Dorve Print Monitor: This value must be between 1 and 600 seconds\n"},
+        {{"--status-interval", "1000"}, ""},    // the fourth digit does not go in
+    };
+    for (const Case &c : aCases) {
+        std::vector<std::string> args = {"configure-port", "Office"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Result r = Run(args);
+        EXPECT_EQ(r.rc, 1) << c.args[0];
+        EXPECT_EQ(r.out.substr(0, c.message.size()), c.message);
+        EXPECT_NE(r.out.find("Not configured: " + c.args[0] + " " + c.args[1] + " was refused"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_NE(r.out.find("Nothing was stored."), std::string::npos);
+        EXPECT_EQ(PortSection("Office"), "\"IPAddress\"=\"127.0.0.153\"\n");
+    }
+}
+
+TEST_F(DorvePortCommands, UnknownAndForeignPortsAreNamed)
+{
+    Result r = Run({"configure-port", "Nowhere"});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.out, "Not configured: there is no port named \"Nowhere\"; `dorve ports` lists the ports.\n");
+    r = Run({"delete-port", "Nowhere"});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.out, "Not deleted: there is no port named \"Nowhere\"; `dorve ports` lists the ports.\n");
+    r = Run({"delete-port", "FILE:"});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.out, "Not deleted: \"FILE:\" is a port of the monitor \"Local Port\", not of the Dorve port "
+                     "monitor.\n");
+    EXPECT_EQ(Ports(), kLocalPorts);
+}
+
+TEST_F(DorvePortCommands, AutoDiscoveryAndSearch)
+{
+    Result r = Run({"auto-discovery", "on"});
+    EXPECT_EQ(r.rc, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.find("Automatic discovery is on"), 0u) << r.out;
+    EXPECT_NE(ReadFile(registry_).find("\"AutoEnable\"=dword:00000001"), std::string::npos);
+
+    // Adding a port by hand switches to manual mode, as the dialog does.
+    r = Run({"add-port", "Office", "127.0.0.154"});
+    EXPECT_EQ(r.rc, 0) << r.out;
+    EXPECT_NE(r.out.find("Automatic discovery was on and is now off"), std::string::npos) << r.out;
+    EXPECT_NE(ReadFile(registry_).find("\"AutoEnable\"=dword:00000000"), std::string::npos);
+
+    r = Run({"search"});
+    EXPECT_EQ(r.rc, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "Search done: no new printer was found on the network.\n");
+    EXPECT_NE(ReadFile(registry_).find("\"AutoEnable\"=dword:00000000"), std::string::npos)
+        << "the search does not store the mode";
+
+    r = Run({"auto-discovery", "off"});
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.out.find("Automatic discovery is off"), 0u) << r.out;
+}
+
+TEST_F(DorvePortCommands, BadCommandLinesAreUsageErrors)
+{
+    const std::vector<std::vector<std::string>> aCases = {
+        {"add-port", "Office"},
+        {"add-port", "", "127.0.0.155"},
+        {"add-port", "a\\b", "127.0.0.155"},
+        {"add-port", "Office", "127.0.0.155", "--bogus"},
+        {"configure-port"},
+        {"configure-port", "Office", "--alert", "maybe"},
+        {"configure-port", "Office", "--send-timeout"},
+        {"delete-port"},
+        {"auto-discovery", "sometimes"},
+        {"search", "now"},
+    };
+    for (const auto &args : aCases) {
+        Result r = Run(args);
+        EXPECT_EQ(r.rc, 2) << args[0] << " " << (args.size() > 1 ? args[1] : "");
+        EXPECT_NE(r.err.find("dorve: "), std::string::npos);
+    }
+    EXPECT_EQ(Ports(), kLocalPorts);
+}
+
+TEST_F(DorvePortCommands, WithoutTheMonitorNothingIsDone)
+{
+    registry_ = dir_.path() + "/empty.reg";
+    Result r = Run({"add-port", "Office", "127.0.0.156"});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.out.find("dorve monitors add \"Dorve Port\" DORVEMON.DLL"), std::string::npos) << r.out;
+}
+
+}  // namespace
