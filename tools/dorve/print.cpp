@@ -320,14 +320,17 @@ bool FindPort(const std::string &sWanted, std::string &sFound, std::string &sLis
 
 // Fills a block from fd; returns early (with what it has) on end of input
 // or when Ctrl-C was pressed, so that a silent pipe does not hold the run.
-bool ReadBlock(int fd, BYTE *pBuf, DWORD cbWanted, DWORD *pcbRead, std::string &sError)
+// A regular file never holds it, and is read without the poll, which would
+// cost a system call per block on the way of every byte.
+bool ReadBlock(int fd, bool bMayStall, BYTE *pBuf, DWORD cbWanted, DWORD *pcbRead,
+               std::string &sError)
 {
     DWORD cbRead = 0;
     while (cbRead < cbWanted) {
         if (gnInterrupts.load() > 0)
             break;
         struct pollfd pfd = {fd, POLLIN, 0};
-        int n = poll(&pfd, 1, 100);
+        int n = bMayStall ? poll(&pfd, 1, 100) : 1;
         if (n == 0 || (n < 0 && errno == EINTR))
             continue;
         ssize_t got = read(fd, pBuf + cbRead, cbWanted - cbRead);
@@ -407,8 +410,11 @@ int Print(const PrintRequest &req, PrintResult *pResult)
         return fail(kPrintUsage, "cannot read " + req.sFile + ": " + strerror(errno));
     struct stat st;
     unsigned long long cbTotal = 0;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+    bool bMayStall = true;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         cbTotal = (unsigned long long)st.st_size;
+        bMayStall = false;
+    }
     if (!bStdin && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         close(fd);
         return fail(kPrintUsage, "cannot read " + req.sFile + ": it is a directory");
@@ -491,7 +497,7 @@ int Print(const PrintRequest &req, PrintResult *pResult)
             (dwStatus & JOB_STATUS_DELETING))
             break;
         DWORD cbBlock = 0;
-        if (!ReadBlock(fd, buf.data(), kBlockSize, &cbBlock, sReadError)) {
+        if (!ReadBlock(fd, bMayStall, buf.data(), kBlockSize, &cbBlock, sReadError)) {
             bReadFailed = true;
             break;
         }
