@@ -17,6 +17,10 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -138,6 +142,42 @@ struct SocketEntry {
     DWORD dwRcvTimeoMs;
 };
 
+bool LocalNamesFromEnvironment()
+{
+    const char *psz = getenv("DORVE_RESOLVER");
+    return psz != nullptr && strcmp(psz, "local") == 0;
+}
+
+// Looks name up in /etc/hosts alone: the resolver of the local-names mode.
+bool LookUpHostsFile(const char *name, uint32_t *pAddr)
+{
+    FILE *pFile = fopen("/etc/hosts", "r");
+    if (pFile == nullptr)
+        return false;
+    char szLine[512];
+    bool bFound = false;
+    while (!bFound && fgets(szLine, sizeof(szLine), pFile) != nullptr) {
+        char *pHash = strchr(szLine, '#');
+        if (pHash != nullptr)
+            *pHash = '\0';
+        char *pSave = nullptr;
+        char *pAddrText = strtok_r(szLine, " \t\r\n", &pSave);
+        in_addr addr;
+        if (pAddrText == nullptr || ::inet_pton(AF_INET, pAddrText, &addr) != 1)
+            continue;
+        for (char *pName = strtok_r(nullptr, " \t\r\n", &pSave); pName != nullptr;
+             pName = strtok_r(nullptr, " \t\r\n", &pSave)) {
+            if (strcasecmp(pName, name) == 0) {
+                *pAddr = addr.s_addr;
+                bFound = true;
+                break;
+            }
+        }
+    }
+    fclose(pFile);
+    return bFound;
+}
+
 struct WsState {
     std::mutex lock;
     std::map<WsSocket, SocketEntry> sockets;
@@ -151,6 +191,7 @@ struct WsState {
     bool bNoTcpProtocol = false;
     std::vector<std::pair<std::string, uint32_t>> hosts;  // address in network order
     std::map<uint16_t, uint16_t> portToHost;             // host byte order both
+    bool bLocalNamesOnly = LocalNamesFromEnvironment();
 };
 
 WsState &Ws()
@@ -1049,6 +1090,19 @@ WS_EXPORT WsHostent *DorveWs_gethostbyname(const char *name)
         uint32_t addr = dotted.s_addr;
         return FillHost(name, &addr, 1);
     }
+    bool bLocalOnly;
+    {
+        WsState &ws = Ws();
+        std::lock_guard<std::mutex> guard(ws.lock);
+        bLocalOnly = ws.bLocalNamesOnly;
+    }
+    if (bLocalOnly) {
+        uint32_t addr;
+        if (*name != '\0' && LookUpHostsFile(name, &addr))
+            return FillHost(name, &addr, 1);
+        SetLastError(WSAHOST_NOT_FOUND);
+        return nullptr;
+    }
     addrinfo hints;
     memset(&hints, 0, sizeof(hints));
     hints.ai_family = AF_INET;
@@ -1209,6 +1263,13 @@ int DorveWsaSocketCount(void)
     WsState &ws = Ws();
     std::lock_guard<std::mutex> guard(ws.lock);
     return (int)ws.sockets.size();
+}
+
+void DorveWsaSetLocalNamesOnly(BOOL bLocalOnly)
+{
+    WsState &ws = Ws();
+    std::lock_guard<std::mutex> guard(ws.lock);
+    ws.bLocalNamesOnly = bLocalOnly != FALSE;
 }
 
 void DorveWsaReset(void)

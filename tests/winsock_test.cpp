@@ -263,6 +263,28 @@ TEST_F(Winsock, HostLookups)
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
 }
 
+// Tests resolve names without a name server: the local-names mode answers
+// from the added names, dotted addresses and /etc/hosts, and sends nothing.
+TEST_F(Winsock, LocalNamesModeNeverAsksANameServer)
+{
+    DorveWsaSetLocalNamesOnly(TRUE);
+    DorveWsaAddHost("zuv-local", "127.0.0.11");
+    HOSTENT *pHost = gethostbyname("zuv-local");
+    ASSERT_NE(pHost, nullptr);
+    IN_ADDR in;
+    memcpy(&in, pHost->h_addr, 4);
+    EXPECT_STREQ(inet_ntoa(in), "127.0.0.11");
+
+    pHost = gethostbyname("localhost");
+    ASSERT_NE(pHost, nullptr);
+    memcpy(&in, pHost->h_addr, 4);
+    EXPECT_STREQ(inet_ntoa(in), "127.0.0.1");
+
+    EXPECT_EQ(gethostbyname("no-such-printer.invalid"), nullptr);
+    EXPECT_EQ(WSAGetLastError(), WSAHOST_NOT_FOUND);
+    DorveWsaSetLocalNamesOnly(getenv("DORVE_RESOLVER") != nullptr);
+}
+
 TEST_F(Winsock, ProtocolLookupAndItsSwitch)
 {
     PROTOENT *pProto = getprotobyname("tcp");

@@ -18,6 +18,11 @@ DORVE_API void DorveWsaSetNoTcpProtocol(BOOL bNone);
 /* gethostbyname(name) answers dottedAddress before the system resolver
    is asked. */
 DORVE_API void DorveWsaAddHost(const char *name, const char *dottedAddress);
+/* With bLocalOnly, gethostbyname answers only from the names added with
+   DorveWsaAddHost, dotted addresses and /etc/hosts, and never asks a name
+   server.  The environment variable DORVE_RESOLVER=local sets it at start;
+   every test runs that way, so no lookup leaves the machine. */
+DORVE_API void DorveWsaSetLocalNamesOnly(BOOL bLocalOnly);
 /* Winsock port wPort (host order) is really host port wHostPort: bind,
    connect and sendto use wHostPort, and addresses reported back (accept,
    recvfrom, getsockname, getpeername) show wPort again.  Lets a test run
