@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "installcmds.h"
 #include "portcmds.h"
 #include "print.h"
 
@@ -37,6 +38,12 @@ void Usage(FILE *f)
             "  monitors                the registered monitors: NAME<TAB>DLL<TAB>STATE\n"
             "  monitors add NAME DLL   register a monitor, e.g.\n"
             "                            dorve monitors add \"Dorve Port\" DORVEMON.DLL\n"
+            "  install                 register the monitor through ZUVUTIL.dll, as a\n"
+            "                          setup program does (Add95Monitor)\n"
+            "  uninstall               delete the monitor's ports, its registration and\n"
+            "                          its InstalledFiles value (DeleteZUVMonitor)\n"
+            "  is-installed            exit 0 when the monitor is registered, 1 when not\n"
+            "  kill-monitor            remove the registration only (KillZUVMonitor)\n"
             "  print PORT [FILE|-] [--user NAME] [--document TITLE] [--printer QUEUE]\n"
             "                          send FILE (or standard input) to PORT as one job,\n"
             "                          showing its status; Ctrl-C cancels the job\n"
@@ -245,7 +252,8 @@ int main(int argc, char **argv)
     const std::string sCommand = args[0];
     args.erase(args.begin());
     if (sCommand != "ports" && sCommand != "monitors" && sCommand != "print" &&
-        !dorve::IsPortCommand(sCommand))
+        !dorve::IsPortCommand(sCommand) &&
+        !dorve::IsInstallCommand(sCommand))
         return UsageError("unknown command \"" + sCommand + "\"");
 
     // Ctrl-C is taken by a thread of the print command; every thread that
@@ -269,5 +277,7 @@ int main(int argc, char **argv)
         return CmdMonitors(args);
     if (dorve::IsPortCommand(sCommand))
         return dorve::RunPortCommand(sCommand, args);
+    if (dorve::IsInstallCommand(sCommand))
+        return dorve::RunInstallCommand(sCommand, args);
     return CmdPrint(args);
 }
