@@ -558,6 +558,39 @@ TEST_F(DorveInstallTest, UninstallDeletesThePortsAndKillMonitorKeepsThem)
     EXPECT_EQ(std::string::npos, ReadFile(registry_).find("P1:"));
 }
 
+TEST_F(DorveInstallTest, InstallWithAFirstPortWorksTheMonitorsAddPortDialog)
+{
+    ProgramRun r = Run({"install", "--first-port", "FIRST:", "127.0.0.1"});
+    ASSERT_EQ(0, r.rc) << r.out << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("Port \"FIRST:\" added for the printer at 127.0.0.1"))
+        << r.out;
+    std::vector<std::string> section = FileSection(
+        ReadFile(registry_), "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\ZUV Port"
+                             "\\Ports\\FIRST:");
+    ASSERT_EQ(2u, section.size()) << ReadFile(registry_);
+    EXPECT_EQ("\"IPAddress\"=\"127.0.0.1\"", section[1]);
+
+    // A port name the spooler has already: installed, but no port.
+    ASSERT_EQ(0, Run({"uninstall"}).rc);
+    r = Run({"install", "--first-port", "lpt1:", "127.0.0.1"});
+    EXPECT_EQ(1, r.rc);
+    EXPECT_NE(std::string::npos, r.out.find("Not added: a port named \"lpt1:\" already exists"))
+        << r.out;
+    EXPECT_EQ(0, Run({"is-installed"}).rc);
+}
+
+TEST_F(DorveInstallTest, ABadFirstPortInstallsNothing)
+{
+    for (std::vector<std::string> args : {std::vector<std::string>{"--first-port", "A\\B", "1.2.3.4"},
+                                          std::vector<std::string>{"--first-port", "ONLY"},
+                                          std::vector<std::string>{"--first-port", "", "1.2.3.4"}}) {
+        args.insert(args.begin(), "install");
+        ProgramRun r = Run(args);
+        EXPECT_EQ(2, r.rc) << args[2];
+        EXPECT_EQ(1, Run({"is-installed"}).rc) << args[2];
+    }
+}
+
 TEST_F(DorveInstallTest, CommandsRefuseExtraArguments)
 {
     for (const char *pszCommand : {"install", "uninstall", "is-installed", "kill-monitor"}) {

@@ -2,6 +2,7 @@
 // loaded by name and its exports are called with the arguments a setup
 // program gives them; only the results and last-error codes are read.
 #include "installcmds.h"
+#include "portcmds.h"
 
 #include <windows.h>
 #include <winspool.h>
@@ -152,13 +153,41 @@ bool IsRunning(const Installer &inst)
     return inst.pfnIsRunning(0) != 0;
 }
 
+struct FirstPort {
+    PFN_ZUV_WINDOW pfnAddPort = nullptr;
+    DWORD dwResult = 1;
+};
+
+// AddZUVPort with no owner window, as a console setup program calls it.
+BOOL OpenThroughInstaller(void *ctx)
+{
+    FirstPort *p = (FirstPort *)ctx;
+    SetLastError(ERROR_SUCCESS);
+    p->dwResult = p->pfnAddPort(NULL, 0, 0);
+    return p->dwResult == 0;
+}
+
 int CmdInstall(Installer &inst, const std::vector<std::string> &args)
 {
-    if (!args.empty())
+    std::vector<std::string> portArgs;
+    const bool bFirstPort = !args.empty() && args[0] == "--first-port";
+    if (bFirstPort) {
+        portArgs.assign(args.begin() + 1, args.end());
+        if (portArgs.size() < 2)
+            return UsageError("usage: dorve install [--first-port NAME ADDRESS "
+                              "[--accept-unresolved]]");
+        int rc = CheckAddPortArgs(portArgs);
+        if (rc != 0)
+            return rc;
+    } else if (!args.empty()) {
         return UsageError("install: unexpected argument \"" + args[0] + "\"");
+    }
     std::string sProblem;
     PFN_ZUV_THREE pfnAdd = FindExport<PFN_ZUV_THREE>(inst.hModule, "Add95Monitor", sProblem);
-    if (!pfnAdd)
+    FirstPort first;
+    if (pfnAdd && bFirstPort)
+        first.pfnAddPort = FindExport<PFN_ZUV_WINDOW>(inst.hModule, "AddZUVPort", sProblem);
+    if (!pfnAdd || (bFirstPort && !first.pfnAddPort))
         return Fail(sProblem);
     const bool bWasRunning = IsRunning(inst);
     SetLastError(ERROR_SUCCESS);
@@ -167,7 +196,9 @@ int CmdInstall(Installer &inst, const std::vector<std::string> &args)
     if (dwResult == 0) {
         printf("installed: monitor \"%s\" (%s) registered with the spooler in %s\n",
                kMonitorName, kMonitorDll, DorveRegistryFile());
-        return 0;
+        fflush(stdout);
+        return bFirstPort ? AddPortThrough(kMonitorName, portArgs, OpenThroughInstaller, &first)
+                          : 0;
     }
     if (!bWasRunning && IsRunning(inst))
         return Fail("install: the monitor was registered, but the InstalledFiles value was "

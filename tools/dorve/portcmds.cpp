@@ -155,14 +155,16 @@ DWORD AutoDiscoveryStored()
     return dwValue;
 }
 
-// Runs the monitor's Add Port dialog with a plan; FALSE from AddPortA.
+// Runs the monitor's Add Port dialog with a plan; FALSE from AddPortA, or
+// from pfnOpen when a caller other than AddPortA opens the dialog.
 BOOL RunAddPortDialog(const std::string &sMonitor, DORVE_DLG_CALLBACK pfnPlan, void *ctx,
-                      DORVE_DLG_ANSWERER pfnAnswer)
+                      DORVE_DLG_ANSWERER pfnAnswer, PFN_OPEN_ADD_PORT pfnOpen = nullptr,
+                      void *ctxOpen = nullptr)
 {
     DorveDlgReset();
     DorveDlgSetAnswerer(pfnAnswer, ctx);
     DorveDlgScriptCall(pfnPlan, ctx);
-    BOOL bOk = AddPortA(nullptr, nullptr, (LPSTR)sMonitor.c_str());
+    BOOL bOk = pfnOpen ? pfnOpen(ctxOpen) : AddPortA(nullptr, nullptr, (LPSTR)sMonitor.c_str());
     DorveDlgSetAnswerer(nullptr, nullptr);
     return bOk;
 }
@@ -226,9 +228,9 @@ void PlanAddPort(void *ctx, HWND hDlg)
     }
 }
 
-int CmdAddPort(const std::string &sMonitor, const std::vector<std::string> &args)
+// 0 when args are add-port's, else 2 with the usage error printed.
+int ParseAddPort(const std::vector<std::string> &args, AddPortPlan &plan)
 {
-    AddPortPlan plan;
     std::vector<std::string> positional;
     for (const std::string &a : args) {
         if (a == "--accept-unresolved")
@@ -249,8 +251,18 @@ int CmdAddPort(const std::string &sMonitor, const std::vector<std::string> &args
                           "below the port's own)");
     if (plan.sName.size() > kNameMax + 1 || plan.sAddress.size() > kNameMax + 1)
         return UsageError("add-port: NAME and ADDRESS take at most 127 characters");
+    return 0;
+}
 
-    BOOL bOk = RunAddPortDialog(sMonitor, PlanAddPort, &plan, AnswerAddPort);
+int CmdAddPort(const std::string &sMonitor, const std::vector<std::string> &args,
+               PFN_OPEN_ADD_PORT pfnOpen = nullptr, void *ctxOpen = nullptr)
+{
+    AddPortPlan plan;
+    int rc = ParseAddPort(args, plan);
+    if (rc != 0)
+        return rc;
+
+    BOOL bOk = RunAddPortDialog(sMonitor, PlanAddPort, &plan, AnswerAddPort, pfnOpen, ctxOpen);
     PrintMessageBoxes();
     DORVE_DLG_RUN run;
     if (!LastRun(kAddPortTemplate, run)) {
@@ -533,6 +545,18 @@ int CmdAutoDiscovery(const std::string &sMonitor, const std::vector<std::string>
 }
 
 }  // namespace
+
+int CheckAddPortArgs(const std::vector<std::string> &args)
+{
+    AddPortPlan plan;
+    return ParseAddPort(args, plan);
+}
+
+int AddPortThrough(const std::string &sMonitor, const std::vector<std::string> &args,
+                   PFN_OPEN_ADD_PORT pfnOpen, void *ctx)
+{
+    return CmdAddPort(sMonitor, args, pfnOpen, ctx);
+}
 
 bool IsPortCommand(const std::string &sCommand)
 {
