@@ -437,9 +437,11 @@ bool LoadMonitor(const std::string &name, const std::string &dll, HMODULE *phMod
 }
 
 // Keys that every Windows 95 registry has from setup on, which setup
-// programs open rather than create: the installed-files list.
+// programs open rather than create: the installed-files list, and the
+// spooler's list of monitors.
 const char *const kSystemKeys[] = {
     "System\\CurrentControlSet\\control\\InstalledFiles",
+    DORVE_MONITORS_KEY,
 };
 
 bool CreateSystemKeys(std::string &sProblem)

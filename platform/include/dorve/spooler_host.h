@@ -27,7 +27,8 @@ BOOL DorveSpoolerRegisterMonitor(const char *name, const char *dll);
    cannot be loaded or started is skipped.  Keys without a "Driver" value
    are not monitors and are passed over.  First creates the keys that a
    Windows 95 registry always has and setup programs only open (an empty
-   "System\CurrentControlSet\control\InstalledFiles").  Returns the
+   "System\CurrentControlSet\control\InstalledFiles", and the Monitors
+   key).  Returns the
    number of monitors that failed (a key that cannot be created counts as
    one); DorveSpoolerLastError then holds one line per failure. */
 int DorveSpoolerStart(void);
