@@ -1019,6 +1019,9 @@ extern "C" BOOL WINAPI GetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE
     return TRUE;
 }
 
+static const DWORD kSpoolerOwnedStatus = JOB_STATUS_PAUSED | JOB_STATUS_DELETING | JOB_STATUS_SPOOLING |
+                                         JOB_STATUS_PRINTED | JOB_STATUS_DELETED | JOB_STATUS_RESTART;
+
 extern "C" BOOL WINAPI SetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob,
                                DWORD Command)
 {
@@ -1041,7 +1044,10 @@ extern "C" BOOL WINAPI SetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE
     }
     if (Level == 1) {
         const JOB_INFO_1A *pInfo = (const JOB_INFO_1A *)pJob;
-        pRec->dwStatus = pInfo->Status;
+        // The spooler keeps the states it owns (a user's pause or delete, the
+        // spooling and printed marks) and the caller's Status sets the rest, so
+        // a monitor's status update never undoes the user's delete.
+        pRec->dwStatus = (pRec->dwStatus & kSpoolerOwnedStatus) | pInfo->Status;
         pRec->bHasStatus = pInfo->pStatus != NULL;
         pRec->sStatus = pInfo->pStatus ? pInfo->pStatus : "";
         if (pInfo->Position != JOB_POSITION_UNSPECIFIED) {

@@ -236,8 +236,11 @@ INSTANTIATE_TEST_SUITE_P(
         ReportCase{"Spooling", JOB_STATUS_SPOOLING, 0, FALSE, false, 0, 0},
         ReportCase{"Deleting", JOB_STATUS_DELETING, 2, FALSE, false, 0, 0},
         ReportCase{"Printed", JOB_STATUS_PRINTED, 0, FALSE, false, 0, 0},
+        // Updated, and the user's pause stays: the spooler keeps the states it owns.
         ReportCase{"PausedAndPrinting", JOB_STATUS_PAUSED | JOB_STATUS_PRINTING, 0, FALSE, true,
-                   JOB_STATUS_PRINTING, 0},
+                   JOB_STATUS_PAUSED | JOB_STATUS_PRINTING, 0},
+        ReportCase{"DeletingAndError", JOB_STATUS_DELETING | JOB_STATUS_ERROR, 0, FALSE, true,
+                   JOB_STATUS_DELETING | JOB_STATUS_PRINTING, 0},
         ReportCase{"Ready", 0, 0, FALSE, true, JOB_STATUS_PRINTING, 0},
         ReportCase{"NotReady", 0, 2, FALSE, true, JOB_STATUS_ERROR, 0},
         ReportCase{"NoAnswerLeftByTheChannel", 0, 1, FALSE, true, JOB_STATUS_PRINTING, 0},

@@ -284,6 +284,17 @@ TEST_F(SpoolerTest, SetJobRefusesBadRequestsAndInjectedFailures)
 
     DorveSpoolerSetJobStatusBits("Queue", id, JOB_STATUS_DELETING);
     EXPECT_EQ((DWORD)JOB_STATUS_DELETING, ((JOB_INFO_1A *)FetchJob(h, id).data())->Status);
+
+    // A monitor's status update sets its own states and keeps the user's delete.
+    std::vector<BYTE> block2 = FetchJob(h, id);
+    JOB_INFO_1A *pInfo = (JOB_INFO_1A *)block2.data();
+    pInfo->Status = JOB_STATUS_ERROR;
+    ASSERT_TRUE(SetJobA(h, id, 1, block2.data(), 0));
+    EXPECT_EQ((DWORD)(JOB_STATUS_DELETING | JOB_STATUS_ERROR), ((JOB_INFO_1A *)FetchJob(h, id).data())->Status);
+    pInfo = (JOB_INFO_1A *)block2.data();
+    pInfo->Status = JOB_STATUS_PRINTING;
+    ASSERT_TRUE(SetJobA(h, id, 1, block2.data(), 0));
+    EXPECT_EQ((DWORD)(JOB_STATUS_DELETING | JOB_STATUS_PRINTING), ((JOB_INFO_1A *)FetchJob(h, id).data())->Status);
     ClosePrinter(h);
 }
 
