@@ -20,10 +20,19 @@ BOOL StartStatus(LPZUVMon lpZUVMon, LPZUVPort lpZUVPort)
 
 /* The poll stores its result straight into dwPrinterStatus, which the
    spooler thread may read meanwhile. */
+/* The poll's result is published with one store: a poll that got no answer
+   shows as "not ready" at once, as the status thread would make it, so the
+   spooler thread waiting in the pre-send check never sees the passing "no
+   answer" and takes a silent printer for a ready one. */
 BOOL ReadStatus(LPZUVMon lpZUVMon, LPZUVPort lpZUVPort)
 {
+    DWORD dwResult;
+    BOOL bReply;
+
     lpZUVPort->szStatus[0] = '\0';
-    return SktStatus(lpZUVPort->lpStatusSkt, lpZUVPort->szStatus, &lpZUVPort->dwPrinterStatus);
+    bReply = SktStatus(lpZUVPort->lpStatusSkt, lpZUVPort->szStatus, &dwResult);
+    ZUVStore(lpZUVPort->dwPrinterStatus, bReply ? dwResult : (DWORD)ZUV_STS_NOTREADY);
+    return bReply;
 }
 
 /* A socket that will not close keeps its object, so the port still points
