@@ -198,6 +198,8 @@ TEST_F(Emulator, DataFaults)
     int fd = Connect();
     ASSERT_GE(fd, 0);
     close(fd);
+    // The empty job must be done before the next one, or it may be the last.
+    ASSERT_TRUE(printer.waitForJobs(1, std::chrono::seconds(5)));
 
     printer.setResetAfter(100);
     fd = Connect();
