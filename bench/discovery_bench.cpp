@@ -102,9 +102,9 @@ int main(int argc, char **argv)
         {200, "sysName bench-host\n"},
     };
     bool bOk = !strDir.empty();
-    for (const auto &spec : aSpecs) {
+    for (const auto &agentCfg : aSpecs) {
         SnmpAgent agent;
-        if (!bOk || !StartSnmpAgent(strDir, strNet + "." + std::to_string(spec.nLast), spec.pszConfig, &agent,
+        if (!bOk || !StartSnmpAgent(strDir, strNet + "." + std::to_string(agentCfg.nLast), agentCfg.pszConfig, &agent,
                                     &strError)) {
             bOk = false;
             break;

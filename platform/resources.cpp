@@ -403,7 +403,7 @@ bool InsertText(const std::string &strSpec, DWORD_PTR dwArg, std::string &strOut
     return true;
 }
 
-// Expands the message text: %1..%99 (with an optional !printf! spec), and
+// Expands the message text: %1..%99 (with an optional !printf! format), and
 // the escapes %0 (end, no newline) %% %n %r %t %b %space %. %!.
 bool FormatText(const std::string &strIn, DWORD dwFlags, const DWORD_PTR *pArray, va_list *pArgs,
                 std::string &strOut)

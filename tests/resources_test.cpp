@@ -344,7 +344,7 @@ TEST(FormatFromString, InsertsAndEscapes)
     cch = FormatMessageA(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_IGNORE_INSERTS, "x %1!d! y", 0, 0, sz,
                          sizeof(sz), nullptr);
     EXPECT_EQ(std::string(sz, cch), "x %1!d! y");
-    // A spec that is no plain number format is refused, never handed on.
+    // A format that is no plain number format is refused, never handed on.
     EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY, "%1!n!", 0, 0, sz,
                              sizeof(sz), (va_list *)apsz),
               0u);

@@ -236,9 +236,9 @@ struct Agents {
                      + "override 1.3.6.1.2.1.25.3.2.1.2.1 object_id 1.3.6.1.2.1.25.3.1.3\n"},
             {35, std::string("sysName x\n") + kIdentOverride + "octet_str \"\"\n" + kPrinterType},
         };
-        for (const AgentSpec &spec : aSpecs) {
+        for (const AgentSpec &agentCfg : aSpecs) {
             SnmpAgent agent;
-            if (!StartSnmpAgent(strDir, Addr(spec.nLast), spec.strConfig, &agent, &strError))
+            if (!StartSnmpAgent(strDir, Addr(agentCfg.nLast), agentCfg.strConfig, &agent, &strError))
                 return;
             list.push_back(agent);
         }
