@@ -28,3 +28,19 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/installer/zuvutil.cpp)
   target_link_options(zuvutil PRIVATE ${DORVE_WIN_LINK})
   target_link_libraries(zuvutil PRIVATE winspool advapi32 kernel32)
 endif()
+
+# x86-64 only: the test suite and the Win32 harness, run under wine64 by
+# tests/wine/run.sh.  The monitor's internal functions are not exported from
+# the DLL, so the test programs link its objects and its resources instead.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  add_library(dorvemon_objects OBJECT ${DORVEMON_SOURCES})
+  target_include_directories(dorvemon_objects BEFORE PRIVATE platform/win95)
+  target_include_directories(dorvemon_objects PRIVATE src autodiscover)
+  target_compile_options(dorvemon_objects PRIVATE ${DORVE_WIN_COMPILE})
+  add_custom_target(dorvemon_resobj DEPENDS ${DORVEMON_RES})
+
+  enable_testing()
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  add_subdirectory(tests/wine)
+  add_subdirectory(tests/win32)
+endif()
