@@ -3,8 +3,9 @@
 // emulated printer that discards what it receives.  The time of each run is
 // taken at the printer, from its first received byte to its last, so that
 // the start-up of the spooler host and the status poll before the data are
-// left out.  Prints both throughputs and their ratio; with CUPS's socket
-// backend installed, its ratio too.  Usage:
+// left out.  Both senders are processes of their own.  Prints both
+// throughputs and their ratio; with CUPS's socket backend installed, its
+// ratio too.  Usage:
 //   print_bench [--size BYTES] [--rounds N] [--address 127.0.0.X]
 // The dorve program is taken from the directory of this program, its
 // monitor from ../lib.
@@ -175,6 +176,20 @@ bool SendPlain(const std::string &address, uint16_t port, const std::string &job
     return ok;
 }
 
+// The plain sender runs in a process of its own, as dorve print does, so
+// that neither shares the printer's process.
+bool SendPlainInChild(const std::string &address, uint16_t port, const std::string &jobPath)
+{
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0)
+        return false;
+    if (pid == 0)
+        _exit(SendPlain(address, port, jobPath) ? 0 : 1);
+    int status = 0;
+    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 double Median(std::vector<double> v)
 {
     if (v.empty())
@@ -272,7 +287,7 @@ int main(int argc, char **argv)
         }
 
         number = (unsigned)printer.counters().connections + 1;
-        bool sent = SendPlain(opt.sAddress, port, jobPath);
+        bool sent = SendPlainInChild(opt.sAddress, port, jobPath);
         printer.waitForJobs(number, std::chrono::seconds(30));
         Run plain = JobRun(printer, number);
         if (!sent || !plain.bOk || plain.cbReceived != opt.cbJob) {
