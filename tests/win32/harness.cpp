@@ -314,11 +314,14 @@ void Shot(HWND hWnd, const char *name)
     STARTUPINFOA si;
     memset(&si, 0, sizeof(si));
     si.cb = sizeof(si);
+    // For a Unix program Wine gives no process handle and leaves stray
+    // values in the rest of the structure: closing them would close other
+    // objects of this process (the registry's root keys among them), so
+    // nothing of it is used.
     PROCESS_INFORMATION pi;
+    memset(&pi, 0, sizeof(pi));
     bool ok = CreateProcessA(nullptr, cmd, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi) != 0;
     if (ok) {
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
         ok = WaitUntil([&] { return GetFileAttributesA(dosPng.c_str()) != INVALID_FILE_ATTRIBUTES; }, 20000);
     }
     Check(ok, "picture %s/%s.png", gShotDir.c_str(), name);
