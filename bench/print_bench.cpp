@@ -19,6 +19,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -46,6 +47,7 @@ struct Run {
     bool bOk = false;
     unsigned long long cbReceived = 0;
     double dSeconds = 0;
+    double dCpuSeconds = 0;  // the sender's own, user and system
     double MiBps() const { return dSeconds > 0 ? cbReceived / dSeconds / (1024.0 * 1024.0) : 0; }
 };
 
@@ -89,10 +91,26 @@ bool WriteJobFile(const std::string &path, unsigned long long cbJob)
     return close(fd) == 0 && ok;
 }
 
+double CpuSeconds(const struct rusage &ru)
+{
+    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
+}
+
+// Waits for the child; its exit status and the processor time it took.
+int WaitChild(pid_t pid, double *pdCpuSeconds)
+{
+    int status = 0;
+    struct rusage ru;
+    if (wait4(pid, &status, 0, &ru) != pid)
+        return -1;
+    *pdCpuSeconds = CpuSeconds(ru);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 // Runs argv with the given extra environment, its output to logPath; the
 // exit status, or -1 when it could not be started.
 int RunChild(const std::vector<std::string> &args, const std::vector<std::string> &env,
-             const std::string &logPath)
+             const std::string &logPath, double *pdCpuSeconds)
 {
     std::vector<char *> argv;
     for (const std::string &a : args)
@@ -123,10 +141,7 @@ int RunChild(const std::vector<std::string> &args, const std::vector<std::string
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         return -1;
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return WaitChild(pid, pdCpuSeconds);
 }
 
 // What the printer saw of its job `number`: all bytes, header included,
@@ -178,7 +193,8 @@ bool SendPlain(const std::string &address, uint16_t port, const std::string &job
 
 // The plain sender runs in a process of its own, as dorve print does, so
 // that neither shares the printer's process.
-bool SendPlainInChild(const std::string &address, uint16_t port, const std::string &jobPath)
+bool SendPlainInChild(const std::string &address, uint16_t port, const std::string &jobPath,
+                      double *pdCpuSeconds)
 {
     fflush(nullptr);
     pid_t pid = fork();
@@ -186,8 +202,7 @@ bool SendPlainInChild(const std::string &address, uint16_t port, const std::stri
         return false;
     if (pid == 0)
         _exit(SendPlain(address, port, jobPath) ? 0 : 1);
-    int status = 0;
-    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return WaitChild(pid, pdCpuSeconds) == 0;
 }
 
 double Median(std::vector<double> v)
@@ -256,7 +271,7 @@ int main(int argc, char **argv)
         "\"IPAddress\"=\"" + opt.sAddress + "\"\n\n";
     // Rates, and each round's ratios: a round's two runs are back to back,
     // so their ratio is steadier than the rates on a busy machine.
-    std::vector<double> dorveRates, plainRates, cupsRates, dorveRatios, cupsRatios;
+    std::vector<double> dorveRates, plainRates, cupsRates, dorveRatios, cupsRatios, cpuRatios;
     bool bCups = access(kCupsSocket, X_OK) == 0;
 
     if (!WriteTextFile(regPath, reg) || !WriteJobFile(jobPath, opt.cbJob)) {
@@ -273,11 +288,14 @@ int main(int argc, char **argv)
            opt.sAddress.c_str(), port, opt.nRounds);
     for (int round = 0; round < opt.nRounds; round++) {
         unsigned number = (unsigned)printer.counters().connections + 1;
+        double dCpu = 0;
         int exitCode = RunChild({dorve, "--registry", regPath, "print", "BENCH:", jobPath, "--user",
                                  "bench", "--document", "bench"},
-                                {"DORVE_LIBPATH=" + libDir, "DORVE_REGISTRY=" + regPath}, logPath);
+                                {"DORVE_LIBPATH=" + libDir, "DORVE_REGISTRY=" + regPath}, logPath,
+                                &dCpu);
         printer.waitForJobs(number, std::chrono::seconds(30));
         Run viaDorve = JobRun(printer, number);
+        viaDorve.dCpuSeconds = dCpu;
         if (exitCode != 0 || !viaDorve.bOk || viaDorve.cbReceived < opt.cbJob) {
             fprintf(stderr, "print_bench: dorve print failed (exit %d, %llu bytes received); its "
                             "output is in %s\n",
@@ -287,9 +305,10 @@ int main(int argc, char **argv)
         }
 
         number = (unsigned)printer.counters().connections + 1;
-        bool sent = SendPlainInChild(opt.sAddress, port, jobPath);
+        bool sent = SendPlainInChild(opt.sAddress, port, jobPath, &dCpu);
         printer.waitForJobs(number, std::chrono::seconds(30));
         Run plain = JobRun(printer, number);
+        plain.dCpuSeconds = dCpu;
         if (!sent || !plain.bOk || plain.cbReceived != opt.cbJob) {
             fprintf(stderr, "print_bench: the plain sender failed (%llu bytes received)\n",
                     plain.cbReceived);
@@ -300,7 +319,8 @@ int main(int argc, char **argv)
         if (bCups) {
             number = (unsigned)printer.counters().connections + 1;
             int cupsExit = RunChild({kCupsSocket, "1", "bench", "bench", "1", "", jobPath},
-                                    {"DEVICE_URI=socket://" + opt.sAddress + ":35?snmp=false"}, logPath);
+                                    {"DEVICE_URI=socket://" + opt.sAddress + ":35?snmp=false"}, logPath,
+                                    &dCpu);
             printer.waitForJobs(number, std::chrono::seconds(30));
             cups = JobRun(printer, number);
             if (cupsExit != 0 || cups.cbReceived < opt.cbJob)
@@ -310,8 +330,11 @@ int main(int argc, char **argv)
         dorveRates.push_back(viaDorve.MiBps());
         plainRates.push_back(plain.MiBps());
         dorveRatios.push_back(viaDorve.MiBps() / plain.MiBps());
-        printf("round %d: dorve print %.1f MiB/s (%.3f s), plain sender %.1f MiB/s (%.3f s)", round + 1,
-               viaDorve.MiBps(), viaDorve.dSeconds, plain.MiBps(), plain.dSeconds);
+        cpuRatios.push_back(viaDorve.dCpuSeconds / plain.dCpuSeconds);
+        printf("round %d: dorve print %.1f MiB/s (%.3f s, cpu %.3f s), plain sender %.1f MiB/s "
+               "(%.3f s, cpu %.3f s)",
+               round + 1, viaDorve.MiBps(), viaDorve.dSeconds, viaDorve.dCpuSeconds, plain.MiBps(),
+               plain.dSeconds, plain.dCpuSeconds);
         if (bCups && cups.bOk) {
             cupsRates.push_back(cups.MiBps());
             cupsRatios.push_back(cups.MiBps() / plain.MiBps());
@@ -326,6 +349,8 @@ int main(int argc, char **argv)
            Median(plainRates));
     printf("ratio dorve print / plain sender: %.3f (median of the rounds' ratios; target at least 0.9)\n",
            Median(dorveRatios));
+    // Processor time does not depend on what else runs on the machine.
+    printf("processor time dorve print / plain sender: %.3f\n", Median(cpuRatios));
     if (!cupsRatios.empty())
         printf("ratio cups socket backend / plain sender: %.3f\n", Median(cupsRatios));
     else if (!bCups)
