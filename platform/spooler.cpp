@@ -401,6 +401,15 @@ bool ReadRegistrations(std::vector<Registration> &regs, std::string &sProblem)
 // Loads and initialises one monitor; FALSE with the reason and the last
 // error set.  No lock is held: the monitor reads the registry and may call
 // the spooler while it starts.
+// A monitor has no shutdown entry: what its InitializeMonitorEx set up (its
+// port list, its socket library) lives until the process ends, as in the
+// spooler's own process.  So a monitor once started is never unloaded; a
+// forgotten or failed one only loses the spooler's reference to it.
+void KeepStartedMonitorLoaded(HMODULE hModule)
+{
+    (void)hModule;
+}
+
 bool LoadMonitor(const std::string &name, const std::string &dll, HMODULE *phModule,
                  MONITOR *pTable, std::string &sReason)
 {
@@ -427,7 +436,7 @@ bool LoadMonitor(const std::string &name, const std::string &dll, HMODULE *phMod
         sReason = "InitializeMonitorEx of " + dll + " failed";
         if (dwError != ERROR_SUCCESS)
             sReason += " (error " + std::to_string(dwError) + ")";
-        FreeLibrary(hModule);
+        KeepStartedMonitorLoaded(hModule);
         SetLastError(dwError != ERROR_SUCCESS ? dwError : (DWORD)ERROR_INVALID_PRINT_MONITOR);
         return false;
     }
@@ -891,7 +900,7 @@ extern "C" void DorveSpoolerReset(void)
         InstallLocalMonitor(m);
     }
     for (HMODULE h : modules)
-        FreeLibrary(h);
+        KeepStartedMonitorLoaded(h);
 }
 
 // ---------------------------------------------------------------------------
@@ -1203,7 +1212,7 @@ extern "C" BOOL WINAPI AddMonitorA(LPSTR pName, DWORD Level, LPBYTE pMonitors)
     }
     if (!DorveSpoolerRegisterMonitor(pInfo->pName, pInfo->pDLLName)) {
         DWORD dwError = GetLastError();
-        FreeLibrary(hModule);
+        KeepStartedMonitorLoaded(hModule);
         SetLastError(dwError);
         return FALSE;
     }
@@ -1288,7 +1297,7 @@ extern "C" BOOL WINAPI DeleteMonitorA(LPSTR pName, LPSTR pEnvironment, LPSTR pMo
             it = SameName(it->second, pMonitorName) ? m.portOwner.erase(it) : std::next(it);
     }
     if (hModule)
-        FreeLibrary(hModule);
+        KeepStartedMonitorLoaded(hModule);
     return TRUE;
 }
 
