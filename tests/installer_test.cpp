@@ -483,11 +483,6 @@ protected:
     ProgramRun Run(const std::vector<std::string> &args)
     {
         std::string cmd = Quote(DorveProgram()) + " --registry " + Quote(registry_);
-        // The monitor keeps its port list for the life of its module and
-        // frees nothing at unload; the commands that remove the monitor
-        // unload it, so a leak checker sees that list lost at exit.
-        if (!args.empty() && (args[0] == "uninstall" || args[0] == "kill-monitor"))
-            cmd = "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" " + cmd;
         for (const std::string &a : args)
             cmd += " " + Quote(a);
         std::string sOut = dir_.path() + "/out", sErr = dir_.path() + "/err";
