@@ -46,11 +46,19 @@ start=$(date +%s)
 "$wine" wineboot --init >"$work/wineboot.log" 2>&1
 wineserver -w
 reg() { "$wine" reg add "$@" /f >/dev/null 2>&1; }
-for face in "MS Gothic" "ＭＳ ゴシック" "MS UI Gothic" "MS Shell Dlg" "MS Shell Dlg 2"; do
-  reg 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d IPAGothic
+# Debian's prefix has no fonts of its own: the caption buttons need Marlett.
+[ -f /usr/share/wine/fonts/marlett.ttf ] && cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+# The dialogs' "MS Gothic" is served by IPAPGothic: with the fixed-pitch
+# IPAGothic, Wine sets 8-point kana 12 pixels apart (11 on Windows), and the
+# About box's "プリントモニター" no longer fits its 63 units.  DORVE_WINE_GOTHIC
+# chooses another face.
+gothic=${DORVE_WINE_GOTHIC:-IPAPGothic}
+for face in "MS Gothic" "ＭＳ ゴシック"; do
+  reg 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d "$gothic"
 done
-reg 'HKCU\Software\Wine\Fonts\Replacements' /v "ＭＳ Ｐゴシック" /t REG_SZ /d IPAPGothic
-reg 'HKCU\Software\Wine\Fonts\Replacements' /v "MS PGothic" /t REG_SZ /d IPAPGothic
+for face in "MS UI Gothic" "MS PGothic" "ＭＳ Ｐゴシック" "MS Shell Dlg" "MS Shell Dlg 2"; do
+  reg 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d IPAPGothic
+done
 # One virtual desktop, so that Wine draws the captions itself (there is no
 # window manager on the display).
 reg 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d Default
