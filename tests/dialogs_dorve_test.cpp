@@ -5,83 +5,36 @@
 // reaches the network.
 #include <gtest/gtest.h>
 
-#include <libgen.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "testlib.h"
 
+using dorvetest::ProgramRun;
+using dorvetest::ReadFile;
 using dorvetest::TempDir;
 
 namespace {
-
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::string Quote(const std::string &s)
-{
-    std::string r = "'";
-    for (char c : s)
-        r += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return r + "'";
-}
-
-std::string BinDir()
-{
-    char sz[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", sz, sizeof(sz) - 1);
-    if (n <= 0)
-        return ".";
-    sz[n] = '\0';
-    return dirname(sz);
-}
-
-struct Result {
-    int rc = -1;
-    std::string out, err;
-};
 
 class DorvePortCommands : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Result r = Run({"monitors", "add", "Dorve Port", "DORVEMON.DLL"});
+        ProgramRun r = Run({"monitors", "add", "Dorve Port", "DORVEMON.DLL"});
         ASSERT_EQ(r.rc, 0) << r.out << r.err;
     }
 
-    Result Run(const std::vector<std::string> &args)
+    // The scripted discovery library first, then the real libraries.
+    ProgramRun Run(const std::vector<std::string> &args)
     {
-        std::string bin = BinDir();
-        std::string libpath = bin + "/../fakesnmp:" + bin + "/../lib";
-        std::string cmd = "DORVE_LIBPATH=" + Quote(libpath) + " " + Quote(bin + "/dorve") + " --registry " +
-                          Quote(registry_);
-        for (const std::string &a : args)
-            cmd += " " + Quote(a);
-        std::string sOut = dir_.path() + "/out", sErr = dir_.path() + "/err";
-        cmd += " </dev/null >" + Quote(sOut) + " 2>" + Quote(sErr);
-        Result r;
-        int status = system(cmd.c_str());
-        r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = ReadFile(sOut);
-        r.err = ReadFile(sErr);
-        return r;
+        std::string bin = dorvetest::BinDir();
+        return dorvetest::RunDorve(args, registry_, dir_.path(),
+                                   {"DORVE_LIBPATH=" + bin + "/../fakesnmp:" + bin + "/../lib"});
     }
 
     std::string Ports()
     {
-        Result r = Run({"ports"});
+        ProgramRun r = Run({"ports"});
         EXPECT_EQ(r.rc, 0) << r.err;
         return r.out;
     }
@@ -108,7 +61,7 @@ const char kLocalPorts[] = "LPT1:\nLPT2:\nCOM1:\nFILE:\n";
 
 TEST_F(DorvePortCommands, AddConfigureAndDeleteAPort)
 {
-    Result r = Run({"add-port", "Office", "127.0.0.150"});
+    ProgramRun r = Run({"add-port", "Office", "127.0.0.150"});
     EXPECT_EQ(r.rc, 0) << r.out << r.err;
     EXPECT_EQ(r.out, "Port \"Office\" added for the printer at 127.0.0.150.\n");
     EXPECT_EQ(PortSection("Office"), "\"IPAddress\"=\"127.0.0.150\"\n");
@@ -147,7 +100,7 @@ TEST_F(DorvePortCommands, ATakenNameGetsTheDialogsMessage)
 {
     ASSERT_EQ(Run({"add-port", "Office", "127.0.0.151"}).rc, 0);
     for (const char *name : {"OFFICE", "lpt1:"}) {
-        Result r = Run({"add-port", name, "127.0.0.152"});
+        ProgramRun r = Run({"add-port", name, "127.0.0.152"});
         EXPECT_EQ(r.rc, 1) << name;
         EXPECT_EQ(r.out, std::string(u8"Dorve Print Monitor: は既に存在します\n") +
                              "Not added: a port named \"" + name +
@@ -161,7 +114,7 @@ TEST_F(DorvePortCommands, AnUnresolvableAddressIsAddedOnlyWhenAccepted)
 {
     const std::string question = "Dorve Print Monitor: The port address \"bad..address\" could not be "
                                  "resolved on this computer. Accept it anyway?\n";
-    Result r = Run({"add-port", "Lab", "bad..address"});
+    ProgramRun r = Run({"add-port", "Lab", "bad..address"});
     EXPECT_EQ(r.rc, 1);
     EXPECT_EQ(r.out, question + "Not added: the address bad..address does not resolve on this computer; check "
                                 "it, or add it anyway with --accept-unresolved.\n");
@@ -188,7 +141,7 @@ TEST_F(DorvePortCommands, AValueOutOfRangeIsRefusedAndNothingIsStored)
     for (const Case &c : aCases) {
         std::vector<std::string> args = {"configure-port", "Office"};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        Result r = Run(args);
+        ProgramRun r = Run(args);
         EXPECT_EQ(r.rc, 1) << c.args[0];
         EXPECT_EQ(r.out.substr(0, c.message.size()), c.message);
         EXPECT_NE(r.out.find("Not configured: " + c.args[0] + " " + c.args[1] + " was refused"),
@@ -201,7 +154,7 @@ TEST_F(DorvePortCommands, AValueOutOfRangeIsRefusedAndNothingIsStored)
 
 TEST_F(DorvePortCommands, UnknownAndForeignPortsAreNamed)
 {
-    Result r = Run({"configure-port", "Nowhere"});
+    ProgramRun r = Run({"configure-port", "Nowhere"});
     EXPECT_EQ(r.rc, 1);
     EXPECT_EQ(r.out, "Not configured: there is no port named \"Nowhere\"; `dorve ports` lists the ports.\n");
     r = Run({"delete-port", "Nowhere"});
@@ -216,7 +169,7 @@ TEST_F(DorvePortCommands, UnknownAndForeignPortsAreNamed)
 
 TEST_F(DorvePortCommands, AutoDiscoveryAndSearch)
 {
-    Result r = Run({"auto-discovery", "on"});
+    ProgramRun r = Run({"auto-discovery", "on"});
     EXPECT_EQ(r.rc, 0) << r.out << r.err;
     EXPECT_EQ(r.out.find("Automatic discovery is on"), 0u) << r.out;
     EXPECT_NE(ReadFile(registry_).find("\"AutoEnable\"=dword:00000001"), std::string::npos);
@@ -253,7 +206,7 @@ TEST_F(DorvePortCommands, BadCommandLinesAreUsageErrors)
         {"search", "now"},
     };
     for (const auto &args : aCases) {
-        Result r = Run(args);
+        ProgramRun r = Run(args);
         EXPECT_EQ(r.rc, 2) << args[0] << " " << (args.size() > 1 ? args[1] : "");
         EXPECT_NE(r.err.find("dorve: "), std::string::npos);
     }
@@ -263,7 +216,7 @@ TEST_F(DorvePortCommands, BadCommandLinesAreUsageErrors)
 TEST_F(DorvePortCommands, WithoutTheMonitorNothingIsDone)
 {
     registry_ = dir_.path() + "/empty.reg";
-    Result r = Run({"add-port", "Office", "127.0.0.156"});
+    ProgramRun r = Run({"add-port", "Office", "127.0.0.156"});
     EXPECT_EQ(r.rc, 1);
     EXPECT_NE(r.out.find("dorve monitors add \"Dorve Port\" DORVEMON.DLL"), std::string::npos) << r.out;
 }

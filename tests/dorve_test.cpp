@@ -13,12 +13,8 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,66 +26,19 @@
 #include "print.h"
 #include "testlib.h"
 
+using dorvetest::ProgramRun;
+using dorvetest::ReadFile;
 using dorvetest::TempDir;
 using dorvetest::TempRegistry;
+using dorvetest::WriteFile;
 
 namespace {
-
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteFile(const std::string &path, const std::string &data)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << data;
-}
-
-std::string Quote(const std::string &s)
-{
-    std::string r = "'";
-    for (char c : s)
-        r += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return r + "'";
-}
-
-// The dorve program next to this test program.
-std::string DorveProgram()
-{
-    char sz[4096];
-    ssize_t n = readlink("/proc/self/exe", sz, sizeof sz - 1);
-    if (n <= 0)
-        return "dorve";
-    std::string self(sz, (size_t)n);
-    return self.substr(0, self.find_last_of('/')) + "/dorve";
-}
-
-struct ProgramRun {
-    int rc = -1;
-    std::string out, err;
-};
 
 class DorveProgramTest : public ::testing::Test {
 protected:
     ProgramRun Run(const std::vector<std::string> &args, bool bRegistry = true)
     {
-        std::string cmd = Quote(DorveProgram());
-        if (bRegistry)
-            cmd += " --registry " + Quote(registry_);
-        for (const std::string &a : args)
-            cmd += " " + Quote(a);
-        std::string sOut = dir_.path() + "/out", sErr = dir_.path() + "/err";
-        cmd += " </dev/null >" + Quote(sOut) + " 2>" + Quote(sErr);
-        ProgramRun r;
-        int status = system(cmd.c_str());
-        r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = ReadFile(sOut);
-        r.err = ReadFile(sErr);
-        return r;
+        return dorvetest::RunDorve(args, bRegistry ? registry_ : std::string(), dir_.path());
     }
 
     TempDir dir_;

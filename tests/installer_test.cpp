@@ -10,8 +10,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -23,6 +21,8 @@
 #include "testlib.h"
 
 using dorvetest::PortKeyPath;
+using dorvetest::ProgramRun;
+using dorvetest::ReadFile;
 using dorvetest::RegKeyExists;
 using dorvetest::RegReadValue;
 using dorvetest::RegWriteString;
@@ -447,52 +447,11 @@ TEST_F(InstallerTest, AddPortNeedsTheMonitorAndReportsTheDialogsOutcome)
 // ---------------------------------------------------------------------------
 // The dorve commands, run as a program on a registry file of their own.
 
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::string Quote(const std::string &s)
-{
-    std::string r = "'";
-    for (char c : s)
-        r += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return r + "'";
-}
-
-std::string DorveProgram()
-{
-    char sz[4096];
-    ssize_t n = readlink("/proc/self/exe", sz, sizeof sz - 1);
-    if (n <= 0)
-        return "dorve";
-    std::string self(sz, (size_t)n);
-    return self.substr(0, self.find_last_of('/')) + "/dorve";
-}
-
-struct ProgramRun {
-    int rc = -1;
-    std::string out, err;
-};
-
 class DorveInstallTest : public ::testing::Test {
 protected:
     ProgramRun Run(const std::vector<std::string> &args)
     {
-        std::string cmd = Quote(DorveProgram()) + " --registry " + Quote(registry_);
-        for (const std::string &a : args)
-            cmd += " " + Quote(a);
-        std::string sOut = dir_.path() + "/out", sErr = dir_.path() + "/err";
-        cmd += " </dev/null >" + Quote(sOut) + " 2>" + Quote(sErr);
-        ProgramRun r;
-        int status = system(cmd.c_str());
-        r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = ReadFile(sOut);
-        r.err = ReadFile(sErr);
-        return r;
+        return dorvetest::RunDorve(args, registry_, dir_.path());
     }
 
     TempDir dir_;

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -111,10 +112,7 @@ TempRegistry::~TempRegistry()
 
 std::string TempRegistry::contents() const
 {
-    std::ifstream in(file_, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return ReadFile(file_);
 }
 
 EventRecorder::EventRecorder()
@@ -251,6 +249,61 @@ bool RegReadValue(const std::string &keyPath, const char *valueName, DWORD *pdwT
 std::string PortKeyPath(const std::string &portName)
 {
     return std::string(ZUV_PORTS_KEY) + "\\" + portName;
+}
+
+std::string ReadFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteFile(const std::string &path, const std::string &data)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << data;
+}
+
+std::string ShellQuote(const std::string &s)
+{
+    std::string r = "'";
+    for (char c : s)
+        r += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return r + "'";
+}
+
+std::string BinDir()
+{
+    char sz[4096];
+    ssize_t n = readlink("/proc/self/exe", sz, sizeof sz - 1);
+    if (n <= 0)
+        return ".";
+    std::string self(sz, (size_t)n);
+    return self.substr(0, self.find_last_of('/'));
+}
+
+ProgramRun RunDorve(const std::vector<std::string> &args, const std::string &registry,
+                    const std::string &scratchDir, const std::vector<std::string> &environment)
+{
+    std::string cmd;
+    for (const std::string &assignment : environment) {
+        size_t eq = assignment.find('=');
+        cmd += assignment.substr(0, eq + 1) + ShellQuote(assignment.substr(eq + 1)) + " ";
+    }
+    cmd += ShellQuote(BinDir() + "/dorve");
+    if (!registry.empty())
+        cmd += " --registry " + ShellQuote(registry);
+    for (const std::string &a : args)
+        cmd += " " + ShellQuote(a);
+    std::string sOut = scratchDir + "/out", sErr = scratchDir + "/err";
+    cmd += " </dev/null >" + ShellQuote(sOut) + " 2>" + ShellQuote(sErr);
+    ProgramRun r;
+    int status = system(cmd.c_str());
+    r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = ReadFile(sOut);
+    r.err = ReadFile(sErr);
+    return r;
 }
 
 }  // namespace dorvetest

@@ -1,6 +1,6 @@
 // Shared fixtures of the test programs: a registry file of the test's own,
-// a recorder of the monitor's events, a faster clock, and a fresh monitor
-// record between tests.
+// a recorder of the monitor's events, a faster clock, a fresh monitor
+// record between tests, and a runner of the dorve program.
 #ifndef DORVE_TESTLIB_H
 #define DORVE_TESTLIB_H
 
@@ -92,6 +92,33 @@ bool RegReadValue(const std::string &keyPath, const char *valueName, DWORD *pdwT
 
 // The registry path of a port's key.
 std::string PortKeyPath(const std::string &portName);
+
+// A whole file as it is on disk; empty when it cannot be read.
+std::string ReadFile(const std::string &path);
+// Replaces the file with `data`.
+void WriteFile(const std::string &path, const std::string &data);
+
+// One run of a program: its exit code (-1 when it did not exit normally)
+// and what it wrote to stdout and stderr.
+struct ProgramRun {
+    int rc = -1;
+    std::string out, err;
+};
+
+// A word quoted for /bin/sh, whatever it holds.
+std::string ShellQuote(const std::string &s);
+
+// The directory of this test program; the tools are built beside it.
+std::string BinDir();
+
+// Runs the dorve program built beside this test program with `args`, on
+// the registry file `registry` (the program's own default when empty),
+// stdin from /dev/null.  Its output is captured through files "out" and
+// "err" in `scratchDir`.  Each of `environment` ("NAME=value") is set for
+// the run only.
+ProgramRun RunDorve(const std::vector<std::string> &args, const std::string &registry,
+                    const std::string &scratchDir,
+                    const std::vector<std::string> &environment = {});
 
 // Polls `pred` every millisecond of real time until it holds or
 // `timeoutMs` real milliseconds pass.
