@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "discoverycmds.h"
 #include "installcmds.h"
 #include "portcmds.h"
 #include "print.h"
@@ -58,6 +59,7 @@ void Usage(FILE *f)
             "Monitor DLLs are found in $DORVE_LIBPATH, then next to the platform library.\n",
             DorveRegistryDefaultFile());
     dorve::PortCommandsUsage(f);
+    dorve::DiscoveryCommandsUsage(f);
 }
 
 int UsageError(const std::string &sMessage)
@@ -254,7 +256,7 @@ int main(int argc, char **argv)
     const std::string sCommand = args[0];
     args.erase(args.begin());
     if (sCommand != "ports" && sCommand != "monitors" && sCommand != "print" &&
-        !dorve::IsPortCommand(sCommand) &&
+        !dorve::IsPortCommand(sCommand) && !dorve::IsDiscoveryCommand(sCommand) &&
         !dorve::IsInstallCommand(sCommand))
         return UsageError("unknown command \"" + sCommand + "\"");
 
@@ -272,6 +274,8 @@ int main(int argc, char **argv)
         fprintf(stderr, "dorve: fix or remove the file, or choose another with --registry\n");
         return 1;
     }
+    if (dorve::IsDiscoveryCommand(sCommand))
+        return dorve::RunDiscoveryCommand(sCommand, args);
     StartSpooler();
     if (sCommand == "ports")
         return CmdPorts(args);
