@@ -6,6 +6,7 @@
 // click into the address field; a value is typed over the selected field
 // and the command looks at what the field holds before it goes on.
 #include "portcmds.h"
+#include "discoverycmds.h"
 
 #include <windows.h>
 #include <winspool.h>
@@ -486,6 +487,8 @@ int CmdSearch(const std::string &sMonitor, const std::vector<std::string> &args)
 {
     if (!args.empty())
         return UsageError("usage: dorve search");
+    if (!DiscoveryNetworkConfigured())
+        return ReportNoDiscoveryNetwork("searched");
     std::vector<std::string> before = SpoolerPorts();
     ModePlan plan;
     plan.bSearch = true;
