@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "dorve/clock.h"
+#include "testlib.h"
 
 #include <gtest/gtest.h>
 
@@ -18,21 +19,7 @@ extern char **environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-long long RealMsSince(Clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-// Runs one test at a sped-up clock and puts the old rate back.
-class FastClock {
-public:
-    explicit FastClock(double rate) : m_oldRate(DorveClockGetRate()) { DorveClockSetRate(rate); }
-    ~FastClock() { DorveClockSetRate(m_oldRate); }
-
-private:
-    double m_oldRate;
-};
+using dorvetest::RealMsSince;
 
 struct Events {
     HANDLE h[3];
@@ -390,7 +377,7 @@ TEST(KernelMutex, ExcludesOtherThreads)
 
 TEST(KernelClock, ConvertsSimulatedToRealTime)
 {
-    FastClock fast(100.0);
+    dorvetest::ClockRate fast(100.0);
     EXPECT_EQ(DorveClockToRealMs(0), 0u);
     EXPECT_EQ(DorveClockToRealMs(1), 1u);
     EXPECT_EQ(DorveClockToRealMs(1000), 10u);
@@ -416,7 +403,7 @@ TEST(KernelClock, StaysMonotonicAcrossRateChanges)
 
 TEST(KernelClock, LongWaitsPassFastOnASpedUpClock)
 {
-    FastClock fast(1000.0);
+    dorvetest::ClockRate fast(1000.0);
     HANDLE hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     Clock::time_point realStart = Clock::now();
     uint64_t simStart = DorveClockNowMs();

@@ -174,6 +174,13 @@ ClockRate::~ClockRate()
     DorveClockSetRate(previous_);
 }
 
+long long RealMsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
 void ResetMonitorState()
 {
     for (DWORD i = 0; i < gZUVMon.dwPortCount; i++)

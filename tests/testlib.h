@@ -4,6 +4,7 @@
 #ifndef DORVE_TESTLIB_H
 #define DORVE_TESTLIB_H
 
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -72,6 +73,10 @@ public:
 private:
     double previous_;
 };
+
+// Real milliseconds since `start`, to show that a long simulated wait
+// passed quickly.
+long long RealMsSince(std::chrono::steady_clock::time_point start);
 
 // Frees every port record of gZUVMon and zeroes it, as at process start.
 void ResetMonitorState();

@@ -6,6 +6,7 @@
 
 #include "dorve/clock.h"
 #include "dorve/winsock_host.h"
+#include "testlib.h"
 
 #include <gtest/gtest.h>
 
@@ -25,20 +26,7 @@ static_assert(sizeof(SOCKADDR_IN) == 16 && sizeof(LINGER) == 4 && sizeof(IN_ADDR
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-long long RealMsSince(Clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-class FastClock {
-public:
-    explicit FastClock(double rate) : m_oldRate(DorveClockGetRate()) { DorveClockSetRate(rate); }
-    ~FastClock() { DorveClockSetRate(m_oldRate); }
-
-private:
-    double m_oldRate;
-};
+using dorvetest::RealMsSince;
 
 SOCKADDR_IN Addr(const char *pszIp, u_short wPort)
 {
@@ -388,7 +376,7 @@ TEST_F(Winsock, SendTimeoutRefusalSwitch)
 
 TEST_F(Winsock, SendTimeoutRunsOnTheLayerClock)
 {
-    FastClock fast(100.0);
+    dorvetest::ClockRate fast(100.0);
     TcpPair pair;
     ASSERT_TRUE(pair.Open("127.0.0.4"));
     int iSmall = 4096;
@@ -414,7 +402,7 @@ TEST_F(Winsock, SendTimeoutRunsOnTheLayerClock)
 
 TEST_F(Winsock, ReceiveTimeoutRunsOnTheLayerClock)
 {
-    FastClock fast(100.0);
+    dorvetest::ClockRate fast(100.0);
     SOCKET s = BoundSocket(SOCK_DGRAM, "127.0.0.4");
     DWORD dwMs = 30000;
     ASSERT_EQ(setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char *)&dwMs, sizeof(dwMs)), 0);
@@ -635,7 +623,7 @@ TEST_F(Winsock, SelectOnHighNumberedHostDescriptors)
 
 TEST_F(Winsock, SelectTimeoutRunsOnTheLayerClock)
 {
-    FastClock fast(1000.0);
+    dorvetest::ClockRate fast(1000.0);
     SOCKET s = BoundSocket(SOCK_DGRAM, "127.0.0.14");
     fd_set set;
     FD_ZERO(&set);
