@@ -18,8 +18,6 @@ BOOL StartStatus(LPZUVMon lpZUVMon, LPZUVPort lpZUVPort)
     return FALSE;
 }
 
-/* The poll stores its result straight into dwPrinterStatus, which the
-   spooler thread may read meanwhile. */
 /* The poll's result is published with one store: a poll that got no answer
    shows as "not ready" at once, as the status thread would make it, so the
    spooler thread waiting in the pre-send check never sees the passing "no
@@ -48,8 +46,8 @@ BOOL EndStatus(LPZUVMon lpZUVMon, LPZUVPort lpZUVPort)
 
 BOOL StartSend(LPZUVMon lpZUVMon, LPZUVPort lpZUVPort)
 {
-    /* Only a printer that answered "not ready" holds the data back; one that
-       did not answer at all is tried anyway. */
+    /* The status thread leaves 2 both for a printer that takes no data and
+       for one that did not answer: neither is sent to. */
     if (ZUVLoad(lpZUVPort->dwPrinterStatus) == ZUV_STS_NOTREADY)
         return FALSE;
     if (!SktCreate(&lpZUVPort->lpSendSkt, ReportSockStatus, lpZUVPort, lpZUVPort->szIPAddress))

@@ -331,8 +331,8 @@ SOCKET ZUVConnectUDP(LPSkt lpSkt)
     return hSocket;
 }
 
-/* pdwResult points at the port's dwPrinterStatus, which the spooler thread
-   reads while this runs: the result is stored once, atomically. */
+/* The result is stored once, atomically, after the poll: the caller's
+   variable may be one that another thread reads. */
 BOOL SktStatus(LPSkt lpSkt, LPSTR lpszText, LPDWORD pdwResult)
 {
     DWORD dwResult;
