@@ -26,39 +26,12 @@
 #include <winreg.h>
 
 #include "dorve/registry_host.h"
+#include "testlib.h"
 
 namespace {
 
-void RemoveTree(const std::string &path)
-{
-    DIR *d = opendir(path.c_str());
-    if (d) {
-        while (struct dirent *e = readdir(d)) {
-            std::string name = e->d_name;
-            if (name == "." || name == "..")
-                continue;
-            RemoveTree(path + "/" + name);
-        }
-        closedir(d);
-        rmdir(path.c_str());
-    } else {
-        unlink(path.c_str());
-    }
-}
-
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteFile(const std::string &path, const std::string &text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
+using dorvetest::ReadFile;
+using dorvetest::WriteFile;
 
 std::string Bytes(const void *p, size_t n)
 {
@@ -69,16 +42,11 @@ class RegistryTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const char *tmp = getenv("TMPDIR");
-        std::string tmpl = std::string(tmp && tmp[0] ? tmp : "/tmp") + "/regtest.XXXXXX";
-        std::vector<char> buf(tmpl.begin(), tmpl.end());
-        buf.push_back('\0');
-        ASSERT_NE(mkdtemp(buf.data()), nullptr);
-        dir_ = buf.data();
+        ASSERT_FALSE(tmp_.path().empty());
+        dir_ = tmp_.path();
         file_ = dir_ + "/registry.reg";
         ASSERT_TRUE(DorveRegistryUseFile(file_.c_str()));
     }
-    void TearDown() override { RemoveTree(dir_); }
 
     HKEY Create(const char *path, REGSAM sam = KEY_ALL_ACCESS, HKEY root = HKEY_LOCAL_MACHINE)
     {
@@ -125,6 +93,7 @@ protected:
     // Another process's view of the file, as a fresh load of it gives.
     void Reload() { ASSERT_TRUE(DorveRegistryUseFile(file_.c_str())) << DorveRegistryLastError(); }
 
+    dorvetest::TempDir tmp_;
     std::string dir_, file_;
 };
 

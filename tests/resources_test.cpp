@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "testlib.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -31,20 +33,6 @@ std::string Str(HMODULE h, UINT uId, int cch = 1024)
     int n = LoadStringA((HINSTANCE)h, uId, v.data(), cch);
     EXPECT_EQ((size_t)n, strlen(v.data())) << uId;
     return std::string(v.data(), (size_t)n);
-}
-
-std::string ReadFile(const char *pszPath)
-{
-    std::string s;
-    FILE *f = fopen(pszPath, "rb");
-    if (f == nullptr)
-        return s;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
-        s.append(buf, n);
-    fclose(f);
-    return s;
 }
 
 TEST(MonitorStrings, JapaneseTextsAreExactUtf8)
@@ -120,7 +108,7 @@ TEST(MonitorMessages, MessageTableIsTheCompiledCatalogue)
     HRSRC hRes = FindResourceA(h, MAKEINTRESOURCEA(1), RT_MESSAGETABLE);
     ASSERT_NE(hRes, nullptr);
     EXPECT_EQ(FindResourceA(h, "#1", "#11"), hRes);
-    std::string strBin = ReadFile(DORVE_MSGBIN);
+    std::string strBin = dorvetest::ReadFile(DORVE_MSGBIN);
     ASSERT_FALSE(strBin.empty());
     ASSERT_EQ(SizeofResource(h, hRes), strBin.size());
     HGLOBAL hData = LoadResource(h, hRes);

@@ -1,4 +1,9 @@
 // Shared fixtures of the test programs.
+
+// 64-bit inode numbers and directory offsets also in the 32-bit build, so
+// that a temporary directory is emptied on every file system.
+#define _FILE_OFFSET_BITS 64
+
 #include "testlib.h"
 
 #include <dirent.h>
