@@ -230,6 +230,27 @@ BOOL WINAPI ScriptClosePort(HANDLE hPort)
     return TRUE;
 }
 
+// Runs the print driver for user alice with what it says captured in
+// *pOutput and its exit code in *pRc.
+dorve::PrintResult PrintAsAlice(const std::string &port, const std::string &file, int *pRc,
+                                std::string *pOutput)
+{
+    char *pText = nullptr;
+    size_t cbText = 0;
+    FILE *f = open_memstream(&pText, &cbText);
+    dorve::PrintRequest req;
+    req.sPort = port;
+    req.sFile = file;
+    req.sUser = "alice";
+    req.pOut = f;
+    dorve::PrintResult result;
+    *pRc = dorve::Print(req, &result);
+    fclose(f);
+    pOutput->assign(pText, cbText);
+    free(pText);
+    return result;
+}
+
 class PrintDriverTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -253,20 +274,7 @@ protected:
 
     dorve::PrintResult Print(const std::string &port = "SCRIPT")
     {
-        char *pText = nullptr;
-        size_t cbText = 0;
-        FILE *f = open_memstream(&pText, &cbText);
-        dorve::PrintRequest req;
-        req.sPort = port;
-        req.sFile = input_;
-        req.sUser = "alice";
-        req.pOut = f;
-        dorve::PrintResult result;
-        rc_ = dorve::Print(req, &result);
-        fclose(f);
-        output_.assign(pText, cbText);
-        free(pText);
-        return result;
+        return PrintAsAlice(port, input_, &rc_, &output_);
     }
 
     std::vector<std::string> Calls() const { return gScript.calls; }
@@ -461,20 +469,7 @@ protected:
     dorve::PrintResult Print()
     {
         EXPECT_EQ(0, DorveSpoolerStart()) << DorveSpoolerLastError();
-        char *pText = nullptr;
-        size_t cbText = 0;
-        FILE *f = open_memstream(&pText, &cbText);
-        dorve::PrintRequest req;
-        req.sPort = "Office";
-        req.sFile = input_;
-        req.sUser = "alice";
-        req.pOut = f;
-        dorve::PrintResult result;
-        rc_ = dorve::Print(req, &result);
-        fclose(f);
-        output_.assign(pText, cbText);
-        free(pText);
-        return result;
+        return PrintAsAlice("Office", input_, &rc_, &output_);
     }
 
     static constexpr const char *kAddress = "127.0.0.131";
