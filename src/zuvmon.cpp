@@ -74,17 +74,18 @@ BOOL WINAPI InitializeMonitorEx(LPSTR pRegistryRoot, LPMONITOR pMonitor)
 
 /* ==== Port enumeration and the fixed entries ==== */
 
-static DWORD EnumPortsSize(DWORD Level)
+/* The size needed for dwCount ports of lppPorts. */
+static DWORD EnumPortsSize(DWORD Level, DWORD dwCount, LPZUVPort *lppPorts)
 {
     DWORD cbNeeded, i;
 
     if (Level == 1)
-        cbNeeded = (DWORD)sizeof(PORT_INFO_1A) * gZUVMon.dwPortCount;
+        cbNeeded = (DWORD)sizeof(PORT_INFO_1A) * dwCount;
     else
         cbNeeded = ((DWORD)sizeof(gszMonitorName) + (DWORD)sizeof(gszPortDesc) +
-                    (DWORD)sizeof(PORT_INFO_2A)) * gZUVMon.dwPortCount;
-    for (i = 0; i < gZUVMon.dwPortCount; i++)
-        cbNeeded += (DWORD)lstrlenA(gZUVMon.lppPorts[i]->szPortName) + 1;
+                    (DWORD)sizeof(PORT_INFO_2A)) * dwCount;
+    for (i = 0; i < dwCount; i++)
+        cbNeeded += (DWORD)lstrlenA(lppPorts[i]->szPortName) + 1;
     return cbNeeded;
 }
 
@@ -101,13 +102,13 @@ static LPSTR PackString(LPBYTE *ppEnd, LPCSTR pString)
 /* Entries from the start of the buffer upwards, strings from its end
    downwards.  Entries are copied in, so the caller's buffer need not be
    aligned; Reserved of a level 2 entry is left as the caller had it. */
-static void FillPorts(DWORD Level, LPBYTE pPorts, DWORD cbBuf)
+static void FillPorts(DWORD Level, DWORD dwCount, LPZUVPort *lppPorts, LPBYTE pPorts, DWORD cbBuf)
 {
     LPBYTE pEnd = pPorts + cbBuf;
     DWORD i;
 
-    for (i = 0; i < gZUVMon.dwPortCount; i++) {
-        LPCSTR pName = gZUVMon.lppPorts[i]->szPortName;
+    for (i = 0; i < dwCount; i++) {
+        LPCSTR pName = lppPorts[i]->szPortName;
         if (Level == 1) {
             PORT_INFO_1A info1;
             info1.pName = PackString(&pEnd, pName);
@@ -126,11 +127,17 @@ static void FillPorts(DWORD Level, LPBYTE pPorts, DWORD cbBuf)
 BOOL WINAPI ZUVEnumPorts(LPSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf,
                          LPDWORD pcbNeeded, LPDWORD pcReturned)
 {
-    DWORD cbNeeded;
+    DWORD cbNeeded, dwCount;
+    LPZUVPort *lppPorts;
 
     if (gZUVMon.bAutoEnable)
         AutoDiscover(&gZUVMon);
-    cbNeeded = EnumPortsSize(Level);
+    /* One look at the list sizes and fills the answer, so a port that
+       another thread's discovery appends meanwhile can never make the
+       filling write past what was sized. */
+    dwCount = gZUVMon.dwPortCount;
+    lppPorts = gZUVMon.lppPorts;
+    cbNeeded = EnumPortsSize(Level, dwCount, lppPorts);
     if (pcbNeeded != NULL)
         *pcbNeeded = cbNeeded;
     if (cbNeeded > cbBuf || (pPorts == NULL && cbNeeded > 0)) {
@@ -140,9 +147,9 @@ BOOL WINAPI ZUVEnumPorts(LPSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf,
         return FALSE;
     }
     if (cbNeeded > 0)
-        FillPorts(Level, pPorts, cbBuf);
+        FillPorts(Level, dwCount, lppPorts, pPorts, cbBuf);
     if (pcReturned != NULL)
-        *pcReturned = gZUVMon.dwPortCount;
+        *pcReturned = dwCount;
     return TRUE;
 }
 

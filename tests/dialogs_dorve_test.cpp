@@ -180,6 +180,8 @@ TEST_F(DorvePortCommands, AutoDiscoveryAndSearch)
     EXPECT_NE(r.out.find("Automatic discovery was on and is now off"), std::string::npos) << r.out;
     EXPECT_NE(ReadFile(registry_).find("\"AutoEnable\"=dword:00000000"), std::string::npos);
 
+    // A search needs a network to scan; the scripted library stands in for it.
+    ASSERT_EQ(Run({"discovery-network", "127.0.0.16/28"}).rc, 0);
     r = Run({"search"});
     EXPECT_EQ(r.rc, 0) << r.out << r.err;
     EXPECT_EQ(r.out, "Search done: no new printer was found on the network.\n");
