@@ -186,18 +186,44 @@ char *PlaceString(LPBYTE &pEnd, const std::string &s)
     return (char *)pEnd;
 }
 
-BOOL PackPortRows(DWORD Level, const std::vector<PortRow> &rows, LPBYTE pPorts, DWORD cbBuf,
-                  LPDWORD pcbNeeded, LPDWORD pcReturned)
+// The argument checks the Enum* entries share: both counts given (the
+// returned count zeroed from here on, whatever fails next) and a level of 1
+// or 2.
+bool EnumArgumentsValid(DWORD Level, LPDWORD pcbNeeded, LPDWORD pcReturned)
 {
     if (!pcbNeeded || !pcReturned) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        return false;
     }
     *pcReturned = 0;
     if (Level != 1 && Level != 2) {
         SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
+        return false;
     }
+    return true;
+}
+
+// Reports the size the entries need, and whether the caller's buffer holds
+// them; a short buffer is told apart from a missing one.
+bool EnumBufferFits(size_t cbNeeded, LPBYTE pBuf, DWORD cbBuf, LPDWORD pcbNeeded)
+{
+    *pcbNeeded = (DWORD)cbNeeded;
+    if (cbNeeded > cbBuf) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return false;
+    }
+    if (cbNeeded > 0 && !pBuf) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    return true;
+}
+
+BOOL PackPortRows(DWORD Level, const std::vector<PortRow> &rows, LPBYTE pPorts, DWORD cbBuf,
+                  LPDWORD pcbNeeded, LPDWORD pcReturned)
+{
+    if (!EnumArgumentsValid(Level, pcbNeeded, pcReturned))
+        return FALSE;
     size_t cbNeeded = 0;
     for (const PortRow &r : rows) {
         if (Level == 1)
@@ -206,15 +232,8 @@ BOOL PackPortRows(DWORD Level, const std::vector<PortRow> &rows, LPBYTE pPorts, 
             cbNeeded += sizeof(PORT_INFO_2A) + r.sName.size() + 1 + r.sMonitor.size() + 1 +
                         r.sDescription.size() + 1;
     }
-    *pcbNeeded = (DWORD)cbNeeded;
-    if (cbNeeded > cbBuf) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    if (!EnumBufferFits(cbNeeded, pPorts, cbBuf, pcbNeeded))
         return FALSE;
-    }
-    if (cbNeeded > 0 && !pPorts) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
     LPBYTE pEnd = pPorts + cbBuf;
     for (size_t i = 0; i < rows.size(); i++) {
         const PortRow &r = rows[i];
@@ -1114,15 +1133,8 @@ extern "C" BOOL WINAPI EnumPortsA(LPSTR pName, DWORD Level, LPBYTE pPorts, DWORD
 extern "C" BOOL WINAPI EnumMonitorsA(LPSTR pName, DWORD Level, LPBYTE pMonitors, DWORD cbBuf,
                                      LPDWORD pcbNeeded, LPDWORD pcReturned)
 {
-    if (!pcbNeeded || !pcReturned) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+    if (!EnumArgumentsValid(Level, pcbNeeded, pcReturned))
         return FALSE;
-    }
-    *pcReturned = 0;
-    if (Level != 1 && Level != 2) {
-        SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
     struct Row {
         std::string sName, sDll;
     };
@@ -1139,15 +1151,8 @@ extern "C" BOOL WINAPI EnumMonitorsA(LPSTR pName, DWORD Level, LPBYTE pMonitors,
         cbNeeded += Level == 1 ? sizeof(MONITOR_INFO_1A) + r.sName.size() + 1
                                : sizeof(MONITOR_INFO_2A) + r.sName.size() + 1 +
                                      sizeof kEnvironment + r.sDll.size() + 1;
-    *pcbNeeded = (DWORD)cbNeeded;
-    if (cbNeeded > cbBuf) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    if (!EnumBufferFits(cbNeeded, pMonitors, cbBuf, pcbNeeded))
         return FALSE;
-    }
-    if (cbNeeded > 0 && !pMonitors) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
     LPBYTE pEnd = pMonitors + cbBuf;
     for (size_t i = 0; i < rows.size(); i++) {
         if (Level == 1) {
