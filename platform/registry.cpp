@@ -1253,6 +1253,27 @@ LONG BeginWrite(RegStore &s, HKEY hKey, DWORD dwNeed, ChangeLock &lock, KeyPtr *
     return (*key)->bDeleted ? ERROR_KEY_DELETED : ERROR_SUCCESS;
 }
 
+// Windows hands back the caller's own handle for an empty path, once it
+// knows the handle names a key that is still there.
+LONG SameKey(HKEY hKey, PHKEY phkResult)
+{
+    RegStore &s = Store();
+    std::lock_guard<std::mutex> guard(s.mtx);
+    KeyPtr key;
+    LONG r = BeginRead(s, hKey, 0, &key);
+    if (r == ERROR_SUCCESS)
+        *phkResult = hKey;
+    return r;
+}
+
+// A changed value dates its key; only a key that outlives the process
+// goes to the file.
+LONG FinishValueChange(RegStore &s, ChangeLock &lock, RegKey &key)
+{
+    key.qwWriteTime = NowFileTime();
+    return key.bVolatile ? ERROR_SUCCESS : CommitChange(s, lock);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- entries
@@ -1267,16 +1288,8 @@ DORVE_API LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved
 
 DORVE_API LONG WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult)
 {
-    if (phkResult && (!lpSubKey || !lpSubKey[0])) {
-        // Windows hands back the caller's own handle for an empty path.
-        RegStore &s = Store();
-        std::lock_guard<std::mutex> guard(s.mtx);
-        KeyPtr key;
-        LONG r = BeginRead(s, hKey, 0, &key);
-        if (r == ERROR_SUCCESS)
-            *phkResult = hKey;
-        return r;
-    }
+    if (phkResult && (!lpSubKey || !lpSubKey[0]))
+        return SameKey(hKey, phkResult);
     return CreateKey(hKey, lpSubKey, nullptr, REG_OPTION_NON_VOLATILE, kMaximumAllowed, phkResult,
                      nullptr);
 }
@@ -1289,15 +1302,8 @@ DORVE_API LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
 
 DORVE_API LONG WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult)
 {
-    if (phkResult && (!lpSubKey || !lpSubKey[0])) {
-        RegStore &s = Store();
-        std::lock_guard<std::mutex> guard(s.mtx);
-        KeyPtr key;
-        LONG r = BeginRead(s, hKey, 0, &key);
-        if (r == ERROR_SUCCESS)
-            *phkResult = hKey;
-        return r;
-    }
+    if (phkResult && (!lpSubKey || !lpSubKey[0]))
+        return SameKey(hKey, phkResult);
     return OpenKey(hKey, lpSubKey, kMaximumAllowed, phkResult);
 }
 
@@ -1358,8 +1364,7 @@ DORVE_API LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
         return r;
     if (!EraseValue(*key, name))
         return ERROR_FILE_NOT_FOUND;
-    key->qwWriteTime = NowFileTime();
-    return key->bVolatile ? ERROR_SUCCESS : CommitChange(s, lock);
+    return FinishValueChange(s, lock, *key);
 }
 
 DORVE_API LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
@@ -1396,8 +1401,7 @@ DORVE_API LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserv
     if (r)
         return r;
     PutValue(*key, name, dwType, lpData ? std::string((const char *)lpData, cbData) : std::string());
-    key->qwWriteTime = NowFileTime();
-    return key->bVolatile ? ERROR_SUCCESS : CommitChange(s, lock);
+    return FinishValueChange(s, lock, *key);
 }
 
 DORVE_API LONG WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName)
