@@ -1326,31 +1326,39 @@ extern "C" BOOL WINAPI AddPortA(LPSTR pName, HWND hWnd, LPSTR pMonitorName)
     return table.pfnAddPort(pName, hWnd, pMonitorName);
 }
 
+namespace {
+
+// The monitor that owns the port, when its table has the entry a port
+// command needs; the error says which of the two is missing.
+template <typename Entry>
+bool PortEntry(LPSTR pPortName, Entry MONITOR::*pfn, MonitorCall &mc)
+{
+    if (!pPortName || !PortOwner(pPortName, mc)) {
+        SetLastError(ERROR_UNKNOWN_PORT);
+        return false;
+    }
+    if (!(mc.table.*pfn)) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 extern "C" BOOL WINAPI ConfigurePortA(LPSTR pName, HWND hWnd, LPSTR pPortName)
 {
     MonitorCall mc;
-    if (!pPortName || !PortOwner(pPortName, mc)) {
-        SetLastError(ERROR_UNKNOWN_PORT);
+    if (!PortEntry(pPortName, &MONITOR::pfnConfigurePort, mc))
         return FALSE;
-    }
-    if (!mc.table.pfnConfigurePort) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
-    }
     return mc.table.pfnConfigurePort(pName, hWnd, pPortName);
 }
 
 extern "C" BOOL WINAPI DeletePortA(LPSTR pName, HWND hWnd, LPSTR pPortName)
 {
     MonitorCall mc;
-    if (!pPortName || !PortOwner(pPortName, mc)) {
-        SetLastError(ERROR_UNKNOWN_PORT);
+    if (!PortEntry(pPortName, &MONITOR::pfnDeletePort, mc))
         return FALSE;
-    }
-    if (!mc.table.pfnDeletePort) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
-    }
     if (!mc.table.pfnDeletePort(pName, hWnd, pPortName))
         return FALSE;
     Model &m = TheModel();
