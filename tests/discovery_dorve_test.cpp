@@ -91,9 +91,9 @@ struct Agents {
             {18, "sysName beta-printer\noverride 1.3.6.1.2.1.25.3.2.1.2.1 object_id 1.3.6.1.2.1.25.3.1.5\n"},
             {19, "sysName gamma-host\n"},
         };
-        for (const auto &spec : aSpecs) {
+        for (const auto &agentCfg : aSpecs) {
             SnmpAgent agent;
-            if (!StartSnmpAgent(strDir, Addr(spec.first), spec.second, &agent, &strError))
+            if (!StartSnmpAgent(strDir, Addr(agentCfg.first), agentCfg.second, &agent, &strError))
                 return;
             list.push_back(agent);
         }
