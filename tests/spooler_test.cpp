@@ -314,7 +314,8 @@ BOOL WINAPI FakeEnumPorts(LPSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf,
     gFake.nEnumCalls++;
     DWORD cbNeeded = 0;
     for (const std::string &s : gFake.ports)
-        cbNeeded += (Level == 1 ? sizeof(PORT_INFO_1A) : sizeof(PORT_INFO_2A) + 10 + 8) +
+        cbNeeded += (Level == 1 ? sizeof(PORT_INFO_1A)
+                                : sizeof(PORT_INFO_2A) + sizeof("Fake Mon") + sizeof("Fake Desc")) +
                     (DWORD)s.size() + 1;
     *pcbNeeded = cbNeeded;
     if (cbNeeded > cbBuf) {
