@@ -4,9 +4,11 @@
 // beside other programs that wait for traps.
 #include "sock_testutil.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 
 using socktest::SockTest;
@@ -95,6 +97,21 @@ TEST_F(TrapWait, PrinterTrapAfterJobEndsTheWait)
 
     EXPECT_TRUE(WaitFinished(10000));
     EXPECT_EQ(printer.counters().trapsSent, 1u);
+    EXPECT_FALSE(ZUVLoad(port.bWaitingForTrap));
+}
+
+// A real SNMP peer: net-snmp's snmptrap sends an SNMPv1 trap to the trap
+// port, as a printer announcing the end of its output would.
+TEST_F(TrapWait, NetSnmpTrapEndsTheWait)
+{
+    ASSERT_EQ(system("command -v snmptrap >/dev/null 2>&1"), 0)
+        << "snmptrap (Debian package snmp) is needed: scripts/setup.sh installs it";
+    MapTrapPort(40166);
+    StartWaiting();
+    std::string cmd = "snmptrap -v 1 -c public -M /dev/null 127.0.0.1:" + std::to_string(hostPort) +
+                      " 1.3.6.1.4.1.480 127.0.0.1 6 1 '' >/dev/null 2>&1";
+    EXPECT_EQ(system(cmd.c_str()), 0) << cmd;
+    EXPECT_TRUE(WaitFinished(10000));
     EXPECT_FALSE(ZUVLoad(port.bWaitingForTrap));
 }
 
