@@ -614,8 +614,8 @@ bool PrinterEmulator::start(const std::string &address, const std::string &spool
     m.udpFd = socket(AF_INET, SOCK_DGRAM, 0);
     if (m.udpFd < 0)
         return fail(std::string("socket: ") + std::strerror(errno));
-    int one = 1;
-    setsockopt(m.udpFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    // No SO_REUSEADDR here: two printers on one address must not share its
+    // status port silently, each taking the other's requests.
     if (bind(m.udpFd, reinterpret_cast<sockaddr *>(&sa), sizeof(sa)) != 0)
         return fail("bind UDP " + address + ": " + std::strerror(errno));
     if (!m.snapshot().refuse && !m.openListener())
