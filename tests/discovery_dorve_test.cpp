@@ -72,41 +72,14 @@ std::string Network()
 
 // .17 answers the monitor's identifier with its name, .18 is a printer by
 // its device type only, .19 is no printer, .20 to .30 stay silent.
-struct Agents {
-    bool bTried = false;
-    bool bUp = false;
-    std::string strError, strDir;
-    std::vector<SnmpAgent> list;
-
+struct Agents : SnmpAgentSet {
     void Start()
     {
-        bTried = true;
-        strDir = MakeAgentDir();
-        if (strDir.empty()) {
-            strError = "cannot create a temporary directory for the agents";
-            return;
-        }
-        const std::pair<int, std::string> aSpecs[] = {
-            {17, "sysName alpha-host\noverride 1.3.6.1.4.1.480.1.1.1005.0 octet_str \"PRN-ALPHA\"\n"},
-            {18, "sysName beta-printer\noverride 1.3.6.1.2.1.25.3.2.1.2.1 object_id 1.3.6.1.2.1.25.3.1.5\n"},
-            {19, "sysName gamma-host\n"},
-        };
-        for (const auto &agentCfg : aSpecs) {
-            SnmpAgent agent;
-            if (!StartSnmpAgent(strDir, Addr(agentCfg.first), agentCfg.second, &agent, &strError))
-                return;
-            list.push_back(agent);
-        }
-        bUp = WaitSnmpAgents(&list, strDir, 10000, &strError);
-    }
-
-    void Stop()
-    {
-        for (SnmpAgent &agent : list)
-            StopSnmpAgent(&agent);
-        list.clear();
-        RemoveAgentDir(strDir);
-        strDir.clear();
+        SnmpAgentSet::Start({
+            {Addr(17), "sysName alpha-host\noverride 1.3.6.1.4.1.480.1.1.1005.0 octet_str \"PRN-ALPHA\"\n"},
+            {Addr(18), "sysName beta-printer\noverride 1.3.6.1.2.1.25.3.2.1.2.1 object_id 1.3.6.1.2.1.25.3.1.5\n"},
+            {Addr(19), "sysName gamma-host\n"},
+        });
     }
 };
 

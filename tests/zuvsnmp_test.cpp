@@ -205,53 +205,21 @@ const char kPrinterType[] = "override 1.3.6.1.2.1.25.3.2.1.2.1 object_id 1.3.6.1
 
 // The agents of this process, started on first need and stopped when the
 // program ends (or killed with it, should it crash).
-struct Agents {
-    bool bTried = false;
-    bool bUp = false;
-    std::string strError;
-    std::string strDir;
-    std::vector<SnmpAgent> list;
-
+struct Agents : SnmpAgentSet {
     void Start()
     {
-        bTried = true;
-        strDir = MakeAgentDir();
-        if (strDir.empty()) {
-            strError = "cannot create a temporary directory for the agents";
-            return;
-        }
-        struct AgentSpec {
-            int nLast;
-            std::string strConfig;
-        };
-        const AgentSpec aSpecs[] = {
+        SnmpAgentSet::Start({
             // .16/28: a printer by its identifier, one by its device type
             // only, one plain host; .20 to .30 stay silent.
-            {17, std::string("sysName alpha-host\n") + kIdentOverride + "octet_str \"PRN-ALPHA\"\n"},
-            {18, std::string("sysName beta-printer\n") + kPrinterType},
-            {19, "sysName gamma-host\n"},
+            {Addr(17), std::string("sysName alpha-host\n") + kIdentOverride + "octet_str \"PRN-ALPHA\"\n"},
+            {Addr(18), std::string("sysName beta-printer\n") + kPrinterType},
+            {Addr(19), "sysName gamma-host\n"},
             // .32/29: names and answers that need care.
-            {33, std::string("sysName long-host\n") + kIdentOverride + "octet_str \"" + kLongName + "\"\n"},
-            {34, std::string("sysName int-host\n") + kIdentOverride + "integer 7\n"
+            {Addr(33), std::string("sysName long-host\n") + kIdentOverride + "octet_str \"" + kLongName + "\"\n"},
+            {Addr(34), std::string("sysName int-host\n") + kIdentOverride + "integer 7\n"
                      + "override 1.3.6.1.2.1.25.3.2.1.2.1 object_id 1.3.6.1.2.1.25.3.1.3\n"},
-            {35, std::string("sysName x\n") + kIdentOverride + "octet_str \"\"\n" + kPrinterType},
-        };
-        for (const AgentSpec &agentCfg : aSpecs) {
-            SnmpAgent agent;
-            if (!StartSnmpAgent(strDir, Addr(agentCfg.nLast), agentCfg.strConfig, &agent, &strError))
-                return;
-            list.push_back(agent);
-        }
-        bUp = WaitSnmpAgents(&list, strDir, 10000, &strError);
-    }
-
-    void Stop()
-    {
-        for (SnmpAgent &agent : list)
-            StopSnmpAgent(&agent);
-        list.clear();
-        RemoveAgentDir(strDir);
-        strDir.clear();
+            {Addr(35), std::string("sysName x\n") + kIdentOverride + "octet_str \"\"\n" + kPrinterType},
+        });
     }
 };
 

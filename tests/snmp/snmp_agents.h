@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 struct SnmpAgent {
@@ -188,5 +189,41 @@ inline void RemoveAgentDir(const std::string &strDir)
     }
     rmdir(strDir.c_str());
 }
+
+// The agents of one test program: started once, by the first test that
+// needs them, and stopped when the program ends.
+struct SnmpAgentSet {
+    bool bTried = false;
+    bool bUp = false;
+    std::string strError, strDir;
+    std::vector<SnmpAgent> list;
+
+    // One agent for each address and configuration; bUp once all answer.
+    void Start(const std::vector<std::pair<std::string, std::string>> &agents)
+    {
+        bTried = true;
+        strDir = MakeAgentDir();
+        if (strDir.empty()) {
+            strError = "cannot create a temporary directory for the agents";
+            return;
+        }
+        for (const auto &one : agents) {
+            SnmpAgent agent;
+            if (!StartSnmpAgent(strDir, one.first, one.second, &agent, &strError))
+                return;
+            list.push_back(agent);
+        }
+        bUp = WaitSnmpAgents(&list, strDir, 10000, &strError);
+    }
+
+    void Stop()
+    {
+        for (SnmpAgent &agent : list)
+            StopSnmpAgent(&agent);
+        list.clear();
+        RemoveAgentDir(strDir);
+        strDir.clear();
+    }
+};
 
 #endif
